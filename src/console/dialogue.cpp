@@ -1,0 +1,111 @@
+// The set-up questions: the input file, the output file, and the answers.
+#include "console/platform.hpp"
+#include "console/session.hpp"
+
+namespace tq5 {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The next byte of standard input without taking it; false at its end.
+bool peek(reply_reader& replies, char& c) {
+    if (replies.begin == replies.end) {
+        if (replies.done) return false;
+        const std::int64_t got = platform::read_some(platform::console_in, replies.buffer.data(),
+                                                     replies.buffer.size());
+        if (got <= 0) {
+            replies.done = true;
+            return false;
+        }
+        replies.begin = 0;
+        replies.end = static_cast<std::size_t>(got);
+    }
+    c = replies.buffer[replies.begin];
+    return true;
+}
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+} // namespace
+
+void say(session& s, std::string_view text) { put(s.console, text); }
+
+void line_end(session& s) {
+    put_char(s.console, '\n');
+    flush(s.console);
+}
+
+void flush_console(session& s) { flush(s.console); }
+
+const std::string& read_reply(session& s) {
+    reply_reader& replies = s.replies;
+    replies.word.clear();
+    char c = 0;
+    while (peek(replies, c) && is_blank(c)) ++replies.begin;
+    while (peek(replies, c) && !is_blank(c)) {
+        replies.word.push_back(c);
+        ++replies.begin;
+    }
+    // A word that the end of the input ends is still an answer.
+    if (replies.word.empty()) halt_at_end_of_answers(s);
+    return replies.word;
+}
+
+char read_reply_letter(session& s) { return upper(read_reply(s).front()); }
+
+void ask_input_file(session& s) {
+    for (;;) {
+        say(s, "Name of input file (GenBank file): ");
+        flush_console(s);
+        s.settings.input_name = read_reply(s);
+        const int fd = platform::open_input(s.settings.input_name, true);
+        if (fd >= 0) {
+            platform::close_file(fd);
+            return;
+        }
+        say(s, "\aPROBLEM OPENING THE FILE ");
+        say(s, s.settings.input_name);
+        say(s, ".");
+        line_end(s);
+        say(s, "THE FILE MAY NOT EXIST.");
+        line_end(s);
+        say(s, "TYPE Q <enter> TO QUIT");
+        line_end(s);
+        say(s, "OR TYPE C <enter> TO CONTINUE.> ");
+        flush_console(s);
+        for (char letter = 0; letter != 'C';) {
+            letter = read_reply_letter(s);
+            if (letter == 'Q') halt(s);
+        }
+        say(s, "\n");
+        line_end(s);
+    }
+}
+
+void ask_output_file(session& s) {
+    for (;;) {
+        say(s, "\nName of output file(.t5 suffix added): ");
+        flush_console(s);
+        s.settings.output_name = read_reply(s) + ".t5";
+        const int fd = platform::create_new_output(s.settings.output_name);
+        if (fd >= 0) {
+            platform::close_file(fd);
+            return;
+        }
+        say(s, "\aTHE FILE ");
+        say(s, s.settings.output_name);
+        say(s, " MAY ALREADY EXIST.");
+        line_end(s);
+        say(s, "TYPE Q <enter> TO QUIT ");
+        line_end(s);
+        say(s, "OR N <enter> FOR NEW FILENAME.> ");
+        flush_console(s);
+        for (char letter = 0; letter != 'N';) {
+            letter = read_reply_letter(s);
+            if (letter == 'Q') halt(s);
+        }
+    }
+}
+
+} // namespace tq5

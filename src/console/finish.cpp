@@ -1,0 +1,68 @@
+// The extraction run and its completion.
+#include "console/platform.hpp"
+#include "console/session.hpp"
+
+namespace tq5 {
+
+namespace {
+
+std::int64_t read_input(void* context, char* buffer, std::size_t capacity) {
+    return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
+}
+
+bool write_to(int fd, const char* data, std::size_t size) {
+    return platform::write_all(fd, data, size);
+}
+
+bool write_record(void* context, const char* data, std::size_t size) {
+    return write_to(static_cast<session*>(context)->output_fd, data, size);
+}
+
+// Before the program asks for the next block of the input, everything
+// written so far, to the record file and to the console, goes to the system.
+void before_fill(void* context) {
+    auto& s = *static_cast<session*>(context);
+    flush(s.record);
+    flush(s.console);
+}
+
+void on_read_failed(void* context) { fail_reading(*static_cast<session*>(context)); }
+void on_write_failed(void* context) { fail_writing(*static_cast<session*>(context)); }
+
+} // namespace
+
+void run_extraction(session& s) {
+    s.input_fd = platform::open_input(s.settings.input_name, false);
+    if (s.input_fd < 0) fail_opening(s, s.settings.input_name);
+    s.output_fd = platform::open_output_for_run(s.settings.output_name);
+    if (s.output_fd < 0) fail_opening(s, s.settings.output_name);
+
+    start_sink(s.record, {write_record, &s});
+    s.record.write_failed = on_write_failed;
+    s.record.hook_context = &s;
+    start_reading(s.input, {read_input, &s}, {before_fill, on_read_failed, &s});
+
+    s.scan = scan_state{};
+    scan_io io{s.input, s.record, s.console, s.settings.input_name};
+    while (s.scan.running != 0) scan_next_cds(s.scan, io);
+    finish_run(s);
+}
+
+void finish_run(session& s) {
+    // The record file must be complete on disk before the run is called done.
+    flush(s.record);
+    platform::close_file(s.input_fd);
+    s.input_fd = -1;
+    const bool closed = platform::close_file(s.output_fd);
+    s.output_fd = -1;
+    if (!closed) fail_writing(s);
+
+    say(s, "\nTQ5_v3 done.");
+    line_end(s);
+    say(s, "See file ");
+    say(s, s.settings.output_name);
+    say(s, " for details.");
+    line_end(s);
+}
+
+} // namespace tq5

@@ -1,0 +1,25 @@
+// tq5: writes the CDS features of a GenBank flat file to a .t5 record file.
+#include "console/platform.hpp"
+#include "console/session.hpp"
+
+namespace {
+
+bool write_console(void*, const char* data, std::size_t size) {
+    // Nothing sensible can be done about a console that takes no output.
+    tq5::platform::write_all(tq5::platform::console_out, data, size);
+    return true;
+}
+
+// One instance for the whole process: its buffers are too big for the stack.
+tq5::session the_session;
+
+} // namespace
+
+int main() {
+    tq5::platform::prepare_process();
+    tq5::session& s = the_session;
+    tq5::start_sink(s.console, {write_console, nullptr}, 16 * 1024);
+    tq5::show_menu(s);
+    tq5::run_extraction(s);
+    tq5::platform::end_process(0);
+}

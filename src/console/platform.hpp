@@ -1,0 +1,45 @@
+// Everything that differs between the operating systems: opening, creating,
+// reading, writing and closing files, and ending the process.  Descriptors
+// are plain integers; -1 means "no file".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tq5::platform {
+
+inline constexpr int console_in = 0;
+inline constexpr int console_out = 1;
+
+// Opens an existing file for reading, byte for byte.  Fails (-1) if there
+// is no such file, it cannot be read, or it is a directory.  `for_test`
+// asks for an open that cannot block (a FIFO, say), for a name that is only
+// checked and closed again.
+int open_input(const std::string& name, bool for_test);
+
+// Creates a new, empty, ordinary file for writing; fails if the name exists.
+int create_new_output(const std::string& name);
+
+// Opens the output file for the run, creating it if missing and emptying it.
+// Refuses anything that is not a regular file, and does not follow a
+// symbolic link in place of the file.
+int open_output_for_run(const std::string& name);
+
+// Reads up to `capacity` bytes: the count, 0 at the end, -1 on an error.
+std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
+
+// Writes all bytes; false if that failed.  The record file and the console
+// are text: on Windows every line feed becomes CR LF on the way out.
+bool write_all(int fd, const char* data, std::size_t size);
+
+// Closes the file; false if the system reports that it could not be.
+bool close_file(int fd);
+
+// Process-wide settings made once at the start: a write beyond a file-size
+// limit must fail with an error the program reports, not end the process.
+void prepare_process();
+
+[[noreturn]] void end_process(int status);
+
+} // namespace tq5::platform

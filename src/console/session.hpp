@@ -1,0 +1,68 @@
+// The program's process-long objects and the console procedures over them.
+#pragma once
+
+#include "extract/line_reader.hpp"
+#include "extract/out_sink.hpp"
+#include "extract/scanner.hpp"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tq5 {
+
+// The two file names chosen in the dialogue.
+struct run_settings {
+    std::string input_name;  // exactly as typed
+    std::string output_name; // as typed, with ".t5" appended
+};
+
+// Standard input, read word by word.
+struct reply_reader {
+    std::array<char, 4096> buffer{};
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool done = false;
+    std::string word; // the last answer read
+};
+
+struct session {
+    run_settings settings;
+    out_sink console;
+    reply_reader replies;
+    int input_fd = -1;
+    int output_fd = -1;
+    line_reader input;
+    out_sink record;
+    scan_state scan;
+};
+
+// Console output: `say` writes, `line_end` writes a line feed and flushes,
+// `flush_console` flushes (after a question, the answer goes on its line).
+void say(session& s, std::string_view text);
+void line_end(session& s);
+void flush_console(session& s);
+
+// The next answer word: white space skipped, the word ends before the next
+// white-space character.  If standard input ends before a word, the program
+// ends through `halt_at_end_of_answers`.
+const std::string& read_reply(session& s);
+// The upper-cased first character of the next answer.
+char read_reply_letter(session& s);
+
+void ask_input_file(session& s);
+void ask_output_file(session& s);
+void show_menu(session& s);
+
+// The run: open both files, scan, finish.
+void run_extraction(session& s);
+void finish_run(session& s);
+
+[[noreturn]] void halt(session& s);
+[[noreturn]] void halt_at_end_of_answers(session& s);
+[[noreturn]] void fail_opening(session& s, const std::string& name);
+[[noreturn]] void fail_writing(session& s);
+[[noreturn]] void fail_reading(session& s);
+
+} // namespace tq5
