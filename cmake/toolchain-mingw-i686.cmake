@@ -32,8 +32,8 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
      MINGW_I686_PREFIX MINGW_I686_VARIANT)
 
-find_program(_mingw_gcc NAMES "${MINGW_I686_PREFIX}-gcc${_mingw_suffix}")
-find_program(_mingw_gxx NAMES "${MINGW_I686_PREFIX}-g++${_mingw_suffix}")
+find_program(_mingw_gcc NAMES "${MINGW_I686_PREFIX}-gcc${_mingw_suffix}" NO_CACHE)
+find_program(_mingw_gxx NAMES "${MINGW_I686_PREFIX}-g++${_mingw_suffix}" NO_CACHE)
 if(NOT _mingw_gcc OR NOT _mingw_gxx)
   message(FATAL_ERROR
     "${MINGW_I686_PREFIX}-gcc${_mingw_suffix} / -g++${_mingw_suffix} not "
