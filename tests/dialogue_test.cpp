@@ -10,12 +10,14 @@ namespace {
 
 using namespace tq5::testing;
 
-const std::string one_cds = "FEATURES\n     CDS             1..9\n                     /gene=\"a\"\n";
-const std::string one_record =
-    "#CDS=1..9\n#gene=a\n#file=in.gb\n#contig=1\n********************\n";
+const std::string one_cds =
+    "FEATURES\n     CDS             1..9\n                     /gene=\"a\"\n";
+const std::string one_record = "#CDS=1..9\n#gene=a\n#file=in.gb\n#contig=1\n********************\n";
 
 // The screen up to the first question.
-std::string opening() { return screen_clear() + banner() + input_question(); }
+std::string opening() {
+    return screen_clear() + banner() + input_question();
+}
 
 class Dialogue : public ::testing::Test {
   protected:
@@ -153,7 +155,8 @@ TEST_F(Dialogue, EndOfAnswersWhileAQuestionWaitsHaltsWithStatusOne) {
         scratch_folder fresh;
         fresh.write("in.gb", one_cds);
         fresh.write("in.gb.t5", "");
-        const run_result run = run_tq5(fresh, c.answers, {.file_size_limit = {}, .timeout_seconds = 20});
+        const run_result run =
+            run_tq5(fresh, c.answers, {.file_size_limit = {}, .timeout_seconds = 20});
         EXPECT_EQ(run.status, 1) << c.answers;
         const std::string refused =
             c.answers == "in.gb in.gb" ? output_refused("in.gb.t5") : std::string();

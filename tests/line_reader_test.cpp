@@ -30,7 +30,9 @@ std::vector<read_result> lines_of(std::string_view input) {
     return reads;
 }
 
-std::vector<read_result> expect(std::initializer_list<read_result> reads) { return reads; }
+std::vector<read_result> expect(std::initializer_list<read_result> reads) {
+    return reads;
+}
 
 bool operator==(const read_result& a, const read_result& b) {
     return a.text == b.text && a.at_end == b.at_end;
@@ -55,7 +57,9 @@ TEST(LineReader, CarriageReturnIsDroppedOnlyDirectlyBeforeALineFeed) {
 }
 
 TEST(LineReader, CtrlZEndsTheData) {
-    EXPECT_EQ(lines_of("ab\ncd\x1a" "ef\ngh\n"), expect({{"ab", false}, {"cd", true}}));
+    EXPECT_EQ(lines_of("ab\ncd\x1a"
+                       "ef\ngh\n"),
+              expect({{"ab", false}, {"cd", true}}));
     EXPECT_EQ(lines_of("ab\n\x1a"), expect({{"ab", false}, {"", true}}));
     EXPECT_EQ(lines_of("ab\r\x1a\n"), expect({{"ab\r", true}}));
 }

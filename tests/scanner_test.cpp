@@ -11,14 +11,19 @@ namespace {
 using tq5::testing::cds_record;
 using tq5::testing::extract;
 
-const std::string header = "LOCUS       T1   1000 bp    DNA\nFEATURES             Location/Qualifiers\n";
+const std::string header =
+    "LOCUS       T1   1000 bp    DNA\nFEATURES             Location/Qualifiers\n";
 const std::string tail = "BASE COUNT    1 a\nORIGIN\n        1 acgt\n//\n";
 
-std::string record_of(std::string_view features) { return header + std::string(features) + tail; }
+std::string record_of(std::string_view features) {
+    return header + std::string(features) + tail;
+}
 
-std::string records(std::initializer_list<std::pair<std::string, std::string>> cds, long contig = 1) {
+std::string records(std::initializer_list<std::pair<std::string, std::string>> cds,
+                    long contig = 1) {
     std::string out;
-    for (const auto& [location, name] : cds) out += cds_record(location, name, "in.gb", contig);
+    for (const auto& [location, name] : cds)
+        out += cds_record(location, name, "in.gb", contig);
     return out;
 }
 
@@ -43,30 +48,29 @@ TEST(NamingValueStart, QualifierOrderAndPosition) {
 }
 
 TEST(Scanner, WorkedExampleOfThreeCdsFeatures) {
-    const std::string input = record_of(
-        "     gene            10..300\n"
-        "                     /gene=\"abcA\"\n"
-        "     CDS             10..300\n"
-        "                     /gene=\"abcA\"\n"
-        "                     /codon_start=1\n"
-        "                     /product=\"ABC protein\"\n"
-        "     CDS             complement(join(400..500,\n"
-        "                     600..700))\n"
-        "                     /note=\"no name here\"\n"
-        "                     /product=\"hypothetical protein\"\n"
-        "     CDS             order(800..900,950..1000)\n"
-        "                     /codon_start=1\n");
+    const std::string input = record_of("     gene            10..300\n"
+                                        "                     /gene=\"abcA\"\n"
+                                        "     CDS             10..300\n"
+                                        "                     /gene=\"abcA\"\n"
+                                        "                     /codon_start=1\n"
+                                        "                     /product=\"ABC protein\"\n"
+                                        "     CDS             complement(join(400..500,\n"
+                                        "                     600..700))\n"
+                                        "                     /note=\"no name here\"\n"
+                                        "                     /product=\"hypothetical protein\"\n"
+                                        "     CDS             order(800..900,950..1000)\n"
+                                        "                     /codon_start=1\n");
     const auto result = extract(input, "sample.gb");
-    EXPECT_EQ(result.record,
-              cds_record("10..300", "abcA", "sample.gb", 1) +
-                  cds_record("complement(join(400..500,600..700))", "hypothetical protein",
-                             "sample.gb", 1) +
-                  cds_record("(800..900,950..1000)", "unknown1", "sample.gb", 1));
+    EXPECT_EQ(result.record, cds_record("10..300", "abcA", "sample.gb", 1) +
+                                 cds_record("complement(join(400..500,600..700))",
+                                            "hypothetical protein", "sample.gb", 1) +
+                                 cds_record("(800..900,950..1000)", "unknown1", "sample.gb", 1));
     EXPECT_EQ(result.console, "CDS 1  CDS 2  CDS 3  ");
 }
 
 TEST(Scanner, InputsWithoutCdsOrFeaturesWriteNothing) {
-    EXPECT_EQ(extract(record_of("     gene   1..9\n                     /gene=\"a\"\n")).record, "");
+    EXPECT_EQ(extract(record_of("     gene   1..9\n                     /gene=\"a\"\n")).record,
+              "");
     const auto none = extract("LOCUS x\n     CDS             1..9\n    /gene=\"a\"\nORIGIN\n");
     EXPECT_EQ(none.record, "");
     EXPECT_EQ(none.console, "");
@@ -74,16 +78,16 @@ TEST(Scanner, InputsWithoutCdsOrFeaturesWriteNothing) {
 }
 
 TEST(Scanner, NameIsTheRestOfTheFirstNamingLineWithoutQuotes) {
-    const auto result = extract(record_of(
-        "     CDS             1..9\n"
-        "                     /product=\"big \"x\" protein\" more\n"
-        "                     /gene=\"late\"\n"
-        "     CDS             20..29\n"
-        "                     /gene_synonym=\"alias\"\n"
-        "     CDS             30..39\n"
-        "                     /locus_tag=\"T_0001\"\n"
-        "     CDS             40..49\n"
-        "                     /label=lab\n"));
+    const auto result =
+        extract(record_of("     CDS             1..9\n"
+                          "                     /product=\"big \"x\" protein\" more\n"
+                          "                     /gene=\"late\"\n"
+                          "     CDS             20..29\n"
+                          "                     /gene_synonym=\"alias\"\n"
+                          "     CDS             30..39\n"
+                          "                     /locus_tag=\"T_0001\"\n"
+                          "     CDS             40..49\n"
+                          "                     /label=lab\n"));
     EXPECT_EQ(result.record, records({{"1..9", "big x protein more"},
                                       {"20..29", "synonym=alias"},
                                       {"30..39", "T_0001"},
@@ -99,15 +103,14 @@ TEST(Scanner, QualifierTextAtTheEndOfALineGivesAnEmptyName) {
 }
 
 TEST(Scanner, UnnamedCdsBeforeTheNextCdsIsUnknownAndTheLineIsReused) {
-    const auto result = extract(record_of(
-        "     CDS             1..9\n"
-        "                     /codon_start=1\n"
-        "     CDS             20..29\n"
-        "                     /gene=\"b\"\n"
-        "     CDS             30..39\n"
-        "                     /note=\"x\"\n"
-        "     CDS             40..49\n"
-        "                     /note=\"y\"\n"));
+    const auto result = extract(record_of("     CDS             1..9\n"
+                                          "                     /codon_start=1\n"
+                                          "     CDS             20..29\n"
+                                          "                     /gene=\"b\"\n"
+                                          "     CDS             30..39\n"
+                                          "                     /note=\"x\"\n"
+                                          "     CDS             40..49\n"
+                                          "                     /note=\"y\"\n"));
     // The last one is named at the BASE COUNT line.
     EXPECT_EQ(result.record, records({{"1..9", "unknown1"},
                                       {"20..29", "b"},
@@ -117,31 +120,28 @@ TEST(Scanner, UnnamedCdsBeforeTheNextCdsIsUnknownAndTheLineIsReused) {
 }
 
 TEST(Scanner, NameScanRunsPastOtherFeatures) {
-    const auto result = extract(record_of(
-        "     CDS             1..9\n"
-        "                     /codon_start=1\n"
-        "     gene            20..29\n"
-        "                     /gene=\"next\"\n"
-        "     CDS             20..29\n"
-        "                     /gene=\"next\"\n"));
+    const auto result = extract(record_of("     CDS             1..9\n"
+                                          "                     /codon_start=1\n"
+                                          "     gene            20..29\n"
+                                          "                     /gene=\"next\"\n"
+                                          "     CDS             20..29\n"
+                                          "                     /gene=\"next\"\n"));
     EXPECT_EQ(result.record, records({{"1..9", "next"}, {"20..29", "next"}}));
 }
 
 TEST(Scanner, CdsLineWithoutQualifierTakesTheNextLocationIn) {
-    const auto result = extract(record_of(
-        "     CDS             1..90\n"
-        "     CDS             100..190\n"
-        "                     /gene=\"b\"\n"));
+    const auto result = extract(record_of("     CDS             1..90\n"
+                                          "     CDS             100..190\n"
+                                          "                     /gene=\"b\"\n"));
     EXPECT_EQ(result.record, records({{"1..90100..190", "b"}}));
 }
 
 TEST(Scanner, NamingLineThatHoldsACdsTextGivesTwoNameLines) {
-    const auto result = extract(record_of(
-        "     CDS             1..9\n"
-        "                     /gene=\"a\"     CDS  5..6\n"
-        "                     /gene=\"c\"\n"
-        "     CDS             10..19\n"
-        "                     /product=\"p\" BASE COUNT\n"));
+    const auto result = extract(record_of("     CDS             1..9\n"
+                                          "                     /gene=\"a\"     CDS  5..6\n"
+                                          "                     /gene=\"c\"\n"
+                                          "     CDS             10..19\n"
+                                          "                     /product=\"p\" BASE COUNT\n"));
     // The first naming line is taken up again as the next CDS line.
     EXPECT_EQ(result.record,
               "#CDS=1..9\n#gene=a     CDS  5..6\n#gene=unknown1\n#file=in.gb\n#contig=1\n"
@@ -174,10 +174,10 @@ TEST(Scanner, UnnamedLastCdsGetsItsNameAtBaseCount) {
     const std::string second = "LOCUS       T2\nFEATURES\n     CDS             5..8\n"
                                "                     /gene=\"two\"\n" +
                                tail;
-    const auto result =
-        extract(record_of("     CDS             1..4\n                     /codon_start=1\n") + second);
-    EXPECT_EQ(result.record, cds_record("1..4", "unknown1", "in.gb", 1) +
-                                 cds_record("5..8", "two", "in.gb", 2));
+    const auto result = extract(
+        record_of("     CDS             1..4\n                     /codon_start=1\n") + second);
+    EXPECT_EQ(result.record,
+              cds_record("1..4", "unknown1", "in.gb", 1) + cds_record("5..8", "two", "in.gb", 2));
 }
 
 TEST(Scanner, WithoutBaseCountTheNameScanRunsIntoTheNextRecord) {
@@ -200,32 +200,33 @@ TEST(Scanner, FirstRecordWithoutFeaturesIsNotCounted) {
 }
 
 TEST(Scanner, OriginInsideANoteEndsTheRecordsFeatures) {
-    const auto result = extract(record_of(
-        "     CDS             1..4\n"
-        "                     /gene=\"a\"\n"
-        "                     /note=\"see ORIGIN of replication\"\n"
-        "     CDS             5..8\n"
-        "                     /gene=\"lost\"\n") +
-                                "LOCUS B\nFEATURES\n     CDS             9..12\n"
-                                "                     /gene=\"c\"\n" +
-                                tail);
+    const auto result =
+        extract(record_of("     CDS             1..4\n"
+                          "                     /gene=\"a\"\n"
+                          "                     /note=\"see ORIGIN of replication\"\n"
+                          "     CDS             5..8\n"
+                          "                     /gene=\"lost\"\n") +
+                "LOCUS B\nFEATURES\n     CDS             9..12\n"
+                "                     /gene=\"c\"\n" +
+                tail);
     EXPECT_EQ(result.record,
               cds_record("1..4", "a", "in.gb", 1) + cds_record("9..12", "c", "in.gb", 2));
 }
 
 TEST(Scanner, CtrlZEndsTheInput) {
-    const auto result = extract(record_of(
-        "     CDS             1..4\n"
-        "                     /gene=\"a\"\n"
-        "     CDS             5..8\n"
-        "                     /gene=\"b\"\x1a\n"
-        "     CDS             9..12\n"
-        "                     /gene=\"c\"\n"));
-    EXPECT_EQ(result.record, cds_record("1..4", "a", "in.gb", 1) + cds_record("5..8", "b", "in.gb", 1));
+    const auto result = extract(record_of("     CDS             1..4\n"
+                                          "                     /gene=\"a\"\n"
+                                          "     CDS             5..8\n"
+                                          "                     /gene=\"b\"\x1a\n"
+                                          "     CDS             9..12\n"
+                                          "                     /gene=\"c\"\n"));
+    EXPECT_EQ(result.record,
+              cds_record("1..4", "a", "in.gb", 1) + cds_record("5..8", "b", "in.gb", 1));
 }
 
 TEST(Scanner, LastLineWithoutLineFeed) {
-    const std::string body = "FEATURES\n     CDS             1..4\n                     /note=\"x\"\n";
+    const std::string body =
+        "FEATURES\n     CDS             1..4\n                     /note=\"x\"\n";
     // A last CDS line without its line feed is never scanned; the CDS before
     // it still gets its unknown name from that line.
     EXPECT_EQ(extract(body + "     CDS             5..8").record,

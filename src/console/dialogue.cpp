@@ -6,14 +6,16 @@ namespace tq5 {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // The next byte of standard input without taking it; false at its end.
 bool peek(reply_reader& replies, char& c) {
     if (replies.begin == replies.end) {
         if (replies.done) return false;
-        const std::int64_t got = platform::read_some(platform::console_in, replies.buffer.data(),
-                                                     replies.buffer.size());
+        const std::int64_t got =
+            platform::read_some(platform::console_in, replies.buffer.data(), replies.buffer.size());
         if (got <= 0) {
             replies.done = true;
             return false;
@@ -25,24 +27,31 @@ bool peek(reply_reader& replies, char& c) {
     return true;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 } // namespace
 
-void say(session& s, std::string_view text) { put(s.console, text); }
+void say(session& s, std::string_view text) {
+    put(s.console, text);
+}
 
 void line_end(session& s) {
     put_char(s.console, '\n');
     flush(s.console);
 }
 
-void flush_console(session& s) { flush(s.console); }
+void flush_console(session& s) {
+    flush(s.console);
+}
 
 const std::string& read_reply(session& s) {
     reply_reader& replies = s.replies;
     replies.word.clear();
     char c = 0;
-    while (peek(replies, c) && is_blank(c)) ++replies.begin;
+    while (peek(replies, c) && is_blank(c))
+        ++replies.begin;
     while (peek(replies, c) && !is_blank(c)) {
         replies.word.push_back(c);
         ++replies.begin;
@@ -52,7 +61,9 @@ const std::string& read_reply(session& s) {
     return replies.word;
 }
 
-char read_reply_letter(session& s) { return upper(read_reply(s).front()); }
+char read_reply_letter(session& s) {
+    return upper(read_reply(s).front());
+}
 
 void ask_input_file(session& s) {
     for (;;) {

@@ -26,8 +26,12 @@ void before_fill(void* context) {
     flush(s.console);
 }
 
-void on_read_failed(void* context) { fail_reading(*static_cast<session*>(context)); }
-void on_write_failed(void* context) { fail_writing(*static_cast<session*>(context)); }
+void on_read_failed(void* context) {
+    fail_reading(*static_cast<session*>(context));
+}
+void on_write_failed(void* context) {
+    fail_writing(*static_cast<session*>(context));
+}
 
 } // namespace
 
@@ -44,7 +48,8 @@ void run_extraction(session& s) {
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
-    while (s.scan.running != 0) scan_next_cds(s.scan, io);
+    while (s.scan.running != 0)
+        scan_next_cds(s.scan, io);
     finish_run(s);
 }
 

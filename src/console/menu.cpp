@@ -6,7 +6,8 @@ namespace tq5 {
 namespace {
 
 void clear_screen(session& s) {
-    for (int i = 0; i < 50; ++i) line_end(s);
+    for (int i = 0; i < 50; ++i)
+        line_end(s);
 }
 
 } // namespace

@@ -31,8 +31,8 @@ int open_output_for_run(const std::string& name) {
     // O_NONBLOCK keeps a FIFO put in the file's place from stalling the
     // open; the check below refuses it anyway.  The file is emptied only
     // once it is known to be a regular file.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd, 0) != 0) {
@@ -65,10 +65,16 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool close_file(int fd) { return ::close(fd) == 0 || errno == EINTR; }
+bool close_file(int fd) {
+    return ::close(fd) == 0 || errno == EINTR;
+}
 
-void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+void prepare_process() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
-void end_process(int status) { std::exit(status); }
+void end_process(int status) {
+    std::exit(status);
+}
 
 } // namespace tq5::platform

@@ -13,7 +13,9 @@ constexpr std::size_t lookahead = line_piece_limit + 1;
 
 constexpr char ctrl_z = 26;
 
-std::size_t available(const line_reader& reader) { return reader.end - reader.begin; }
+std::size_t available(const line_reader& reader) {
+    return reader.end - reader.begin;
+}
 
 // Tops the block up so that at least `lookahead` bytes are ready, unless the
 // source has no more.  The unread tail moves to the front first.
@@ -94,8 +96,8 @@ bool read_line(line_reader& reader, text_line& line) {
 
     std::memcpy(line.text.data(), start, stored);
     const void* nul = std::memchr(start, '\0', stored);
-    line.size = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start)
-                               : stored;
+    line.size =
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : stored;
     reader.begin += consumed;
     return reader.at_end;
 }

@@ -55,7 +55,7 @@ struct reader_hooks {
 struct line_reader {
     byte_source source;
     reader_hooks hooks;
-    std::vector<char> block;  // the bytes in [begin, end) are not consumed yet
+    std::vector<char> block; // the bytes in [begin, end) are not consumed yet
     std::size_t begin = 0;
     std::size_t end = 0;
     bool source_done = false; // no byte will come from the source any more

@@ -44,7 +44,8 @@ void put_number(out_sink& sink, std::int64_t value) {
     // Counters start at 0 or 1 and only grow, but a negative value must not
     // turn into garbage either.
     const bool negative = value < 0;
-    auto rest = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    auto rest =
+        negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     do {
         digits[count++] = static_cast<char>('0' + rest % 10);
         rest /= 10;

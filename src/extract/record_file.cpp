@@ -2,11 +2,17 @@
 
 namespace tq5 {
 
-void put_line_end(out_sink& sink) { put_char(sink, '\n'); }
+void put_line_end(out_sink& sink) {
+    put_char(sink, '\n');
+}
 
-void put_location_start(out_sink& record) { put(record, "#CDS="); }
+void put_location_start(out_sink& record) {
+    put(record, "#CDS=");
+}
 
-void put_location_fragment(out_sink& record, std::string_view fragment) { put(record, fragment); }
+void put_location_fragment(out_sink& record, std::string_view fragment) {
+    put(record, fragment);
+}
 
 void put_name(out_sink& record, std::string_view value) {
     put(record, "#gene=");

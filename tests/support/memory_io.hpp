@@ -55,7 +55,8 @@ inline extraction_result extract(std::string_view input, std::string_view input_
     out_sink console;
     start_sink(console, {append_to_string, &result.console}, 256);
     scan_io io{reader, record, console, input_name};
-    while (result.state.running != 0) scan_next_cds(result.state, io);
+    while (result.state.running != 0)
+        scan_next_cds(result.state, io);
     flush(record);
     flush(console);
     return result;
@@ -64,8 +65,8 @@ inline extraction_result extract(std::string_view input, std::string_view input_
 // One CDS record as the record file holds it.
 inline std::string cds_record(std::string_view location, std::string_view name,
                               std::string_view file, long contig) {
-    return "#CDS=" + std::string(location) + "\n#gene=" + std::string(name) + "\n#file=" +
-           std::string(file) + "\n#contig=" + std::to_string(contig) +
+    return "#CDS=" + std::string(location) + "\n#gene=" + std::string(name) +
+           "\n#file=" + std::string(file) + "\n#contig=" + std::to_string(contig) +
            "\n********************\n";
 }
 

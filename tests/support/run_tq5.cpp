@@ -54,7 +54,8 @@ std::vector<std::string> command_line() {
     std::vector<std::string> words;
     if (const char* command = std::getenv("TQ5_COMMAND"); command != nullptr && *command != 0) {
         std::istringstream split{std::string(command)};
-        for (std::string word; split >> word;) words.push_back(word);
+        for (std::string word; split >> word;)
+            words.push_back(word);
     } else {
         words.emplace_back(TQ5_BINARY);
     }
@@ -85,7 +86,8 @@ run_result run_tq5(const scratch_folder& folder, std::string_view answers,
 
     const std::vector<std::string> words = command_line();
     std::vector<char*> argv;
-    for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+    for (const std::string& word : words)
+        argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
 
     const pid_t child = ::fork();
@@ -152,20 +154,30 @@ std::string text(std::string_view with_line_feeds) {
     return out;
 }
 
-std::string screen_clear() { return std::string(50, '\n'); }
+std::string screen_clear() {
+    return std::string(50, '\n');
+}
 
-std::string banner() { return "TQ5_v1: CDS features of a GenBank file to a .t5 record file\n\n"; }
+std::string banner() {
+    return "TQ5_v1: CDS features of a GenBank file to a .t5 record file\n\n";
+}
 
-std::string input_question() { return "Name of input file (GenBank file): "; }
+std::string input_question() {
+    return "Name of input file (GenBank file): ";
+}
 
 std::string input_refused(std::string_view name) {
     return "\aPROBLEM OPENING THE FILE " + std::string(name) +
            ".\nTHE FILE MAY NOT EXIST.\nTYPE Q <enter> TO QUIT\nOR TYPE C <enter> TO CONTINUE.> ";
 }
 
-std::string input_retry() { return "\n\n"; }
+std::string input_retry() {
+    return "\n\n";
+}
 
-std::string output_question() { return "\nName of output file(.t5 suffix added): "; }
+std::string output_question() {
+    return "\nName of output file(.t5 suffix added): ";
+}
 
 std::string output_refused(std::string_view output_name) {
     return "\aTHE FILE " + std::string(output_name) +
@@ -183,6 +195,8 @@ std::string done(std::string_view output_name) {
     return "\nTQ5_v3 done.\nSee file " + std::string(output_name) + " for details.\n";
 }
 
-std::string halted() { return "TQ5_v3 halted.\n"; }
+std::string halted() {
+    return "TQ5_v3 halted.\n";
+}
 
 } // namespace tq5::testing

@@ -54,11 +54,11 @@ bool testing_native_binary();
 std::string text(std::string_view with_line_feeds);
 
 // The console texts of the dialogue, with "\n" line ends.
-std::string screen_clear();                     // 50 line ends
-std::string banner();                           // after the first screen clear
-std::string input_question();                   // "Name of input file ..."
+std::string screen_clear();                       // 50 line ends
+std::string banner();                             // after the first screen clear
+std::string input_question();                     // "Name of input file ..."
 std::string input_refused(std::string_view name); // PROBLEM OPENING ... C/Q question
-std::string input_retry();                      // after C
+std::string input_retry();                        // after C
 std::string output_question();
 std::string output_refused(std::string_view output_name);
 std::string menu(std::string_view input_name, std::string_view output_name);
