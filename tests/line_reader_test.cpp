@@ -124,7 +124,8 @@ TEST(LineReader, ReadUntilDoesNotMatchAcrossPiecesOrAfterANul) {
     using namespace std::string_literals;
     const std::string split = std::string(196, '.') + "FEATURES\n"; // cut after "FEAT"
     const std::string hidden = "ab\0FEATURES\n"s;
-    memory_source source{split + hidden + "FEATURES\nx\n"};
+    const std::string input = split + hidden + "FEATURES\nx\n";
+    memory_source source{input};
     tq5::line_reader reader;
     tq5::start_reading(reader, {tq5::testing::read_memory, &source});
     tq5::text_line line;
