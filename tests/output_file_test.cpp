@@ -1,1 +1,338 @@
+// The files of a run: what the program does when the names it tested in the
+// dialogue have changed before the run, how it creates the record file, and
+// how it ends when writing or reading fails.
+#include "support/interactive_tq5.hpp"
+#include "support/memory_io.hpp"
+#include "support/run_tq5.hpp"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tq5::testing::interactive_options;
+using tq5::testing::interactive_tq5;
+using tq5::testing::run_result;
+using tq5::testing::scratch_folder;
+using tq5::testing::text;
+
+constexpr int time_bound_seconds = 30;
+
+const std::string sample = "LOCUS       FILES        500 bp    DNA     linear\n"
+                           "FEATURES             Location/Qualifiers\n"
+                           "     CDS             10..90\n"
+                           "                     /gene=\"fA\"\n"
+                           "     CDS             complement(100..190)\n"
+                           "                     /product=\"second\"\n"
+                           "BASE COUNT      125 a    125 c    125 g    125 t\n"
+                           "ORIGIN\n"
+                           "        1 acgtacgtac\n"
+                           "//\n";
+
+std::string sample_records(std::string_view input_name) {
+    return tq5::testing::cds_record("10..90", "fA", input_name, 1) +
+           tq5::testing::cds_record("complement(100..190)", "second", input_name, 1);
+}
+
+// The console up to the menu prompt, for the answers `input` and `output`.
+std::string up_to_menu(std::string_view input, std::string_view output) {
+    using namespace tq5::testing;
+    const std::string output_name = std::string(output) + ".t5";
+    return text(screen_clear() + banner() + input_question() + output_question() +
+                menu(input, output_name));
+}
+
+std::string problem_opening(std::string_view name) {
+    return text("\aPROBLEM OPENING THE FILE " + std::string(name) + ".\n");
+}
+
+bool is_regular(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+interactive_options bounded() {
+    interactive_options options;
+    options.timeout_seconds = time_bound_seconds;
+    return options;
+}
+
+#define SKIP_UNLESS_NATIVE()                                                                       \
+    if (!tq5::testing::testing_native_binary()) GTEST_SKIP() << "needs the native Linux binary"
+
+// Answers the file questions, waits for the menu, lets `change` alter the
+// folder, then answers g.  The result of the run.
+template <typename Change> run_result run_with_change(const scratch_folder& folder, Change change) {
+    interactive_tq5 program(folder, bounded());
+    EXPECT_TRUE(program.send("in.gb\nout\n"));
+    const bool at_menu = program.wait_for(up_to_menu("in.gb", "out"));
+    EXPECT_TRUE(at_menu) << program.console();
+    if (at_menu) {
+        // The dialogue has created the record file empty.
+        EXPECT_TRUE(is_regular(folder / "out.t5"));
+        EXPECT_EQ(fs::file_size(folder / "out.t5"), 0u);
+        change();
+    }
+    program.send("g\n");
+    return program.finish();
+}
+
+// The run refuses `out.t5` with the PROBLEM OPENING message and status 1.
+void expect_output_refused(const run_result& result) {
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, up_to_menu("in.gb", "out") + problem_opening("out.t5"));
+}
+
+TEST(OutputFile, SymbolicLinkInPlaceOfTheRecordFileIsRefused) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const std::string precious = "someone else's data\nnot to be truncated\n";
+    folder.write("victim.txt", precious);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        fs::create_symlink("victim.txt", folder / "out.t5");
+    });
+    expect_output_refused(result);
+    EXPECT_EQ(folder.read("victim.txt"), precious);
+    EXPECT_TRUE(fs::is_symlink(folder / "out.t5"));
+    EXPECT_EQ(fs::read_symlink(folder / "out.t5"), "victim.txt");
+}
+
+TEST(OutputFile, SymbolicLinkToAnAbsolutePathElsewhereIsRefused) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    scratch_folder elsewhere;
+    folder.write("in.gb", sample);
+    const std::string precious(10'000, 'k');
+    elsewhere.write("keep.dat", precious);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        fs::create_symlink(elsewhere / "keep.dat", folder / "out.t5");
+    });
+    expect_output_refused(result);
+    EXPECT_EQ(elsewhere.read("keep.dat"), precious);
+}
+
+TEST(OutputFile, DanglingSymbolicLinkIsRefusedAndNothingIsCreated) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        fs::create_symlink("planted.txt", folder / "out.t5");
+    });
+    expect_output_refused(result);
+    EXPECT_FALSE(folder.exists("planted.txt"));
+}
+
+TEST(OutputFile, DirectoryInPlaceOfTheRecordFileIsRefused) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        fs::create_directory(folder / "out.t5");
+    });
+    expect_output_refused(result);
+    EXPECT_TRUE(fs::is_directory(folder / "out.t5"));
+}
+
+TEST(OutputFile, FifoInPlaceOfTheRecordFileIsRefusedWithoutWaiting) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    // Nobody opens the FIFO for reading: an open that waited for a reader
+    // would never return, and finish() would report the time bound.
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        ASSERT_EQ(::mkfifo((folder / "out.t5").c_str(), 0600), 0);
+    });
+    expect_output_refused(result);
+    EXPECT_TRUE(fs::is_fifo(folder / "out.t5"));
+}
+
+TEST(OutputFile, FifoWithAReaderInPlaceOfTheRecordFileIsRefused) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    // With a reader on the FIFO the program's open succeeds; the file must
+    // still be refused, and the reader gets nothing.
+    int reader = -1;
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        ASSERT_EQ(::mkfifo((folder / "out.t5").c_str(), 0600), 0);
+        reader = ::open((folder / "out.t5").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+    });
+    expect_output_refused(result);
+    ASSERT_GE(reader, 0);
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0) << "the program wrote into the FIFO";
+    ::close(reader);
+}
+
+TEST(OutputFile, RecordFileRemovedBeforeTheRunIsCreatedAgain) {
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const run_result result = run_with_change(folder, [&] { fs::remove(folder / "out.t5"); });
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.console, up_to_menu("in.gb", "out") + text("CDS 1  CDS 2  ") +
+                                  text(tq5::testing::done("out.t5")));
+    EXPECT_EQ(folder.read("out.t5"), text(sample_records("in.gb")));
+}
+
+TEST(OutputFile, CreatedRecordFileHasTheModeThatTheUmaskGives) {
+    SKIP_UNLESS_NATIVE();
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}}) {
+        SCOPED_TRACE("umask " + std::to_string(mask));
+        scratch_folder folder;
+        folder.write("in.gb", sample);
+        interactive_options options = bounded();
+        options.umask = mask;
+        interactive_tq5 program(folder, options);
+        program.send("in.gb out g\n");
+        const run_result result = program.finish();
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(folder.read("out.t5"), text(sample_records("in.gb")));
+        struct stat info {};
+        ASSERT_EQ(::lstat((folder / "out.t5").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(info.st_nlink, 1u);
+    }
+}
+
+TEST(OutputFile, RecordFileCreatedByTheRunHasTheModeThatTheUmaskGives) {
+    SKIP_UNLESS_NATIVE();
+    // Removed after the dialogue, the file is created by the run's own open.
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    interactive_options options = bounded();
+    options.umask = 027;
+    interactive_tq5 program(folder, options);
+    program.send("in.gb\nout\n");
+    ASSERT_TRUE(program.wait_for(up_to_menu("in.gb", "out")));
+    fs::remove(folder / "out.t5");
+    program.send("g\n");
+    EXPECT_EQ(program.finish().status, 0);
+    struct stat info {};
+    ASSERT_EQ(::lstat((folder / "out.t5").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// Many named CDS features: a record file of some hundred kilobytes.
+std::string many_cds(int count) {
+    std::string input = "LOCUS       MANY\nFEATURES             Location/Qualifiers\n";
+    for (int i = 0; i < count; ++i) {
+        input += "     CDS             " + std::to_string(100 * i + 1) + ".." +
+                 std::to_string(100 * i + 90) + "\n";
+        input += "                     /gene=\"g";
+        input += std::to_string(i) + "\"\n";
+    }
+    return input + "ORIGIN\n//\n";
+}
+
+std::string many_records(int count) {
+    std::string records;
+    for (int i = 0; i < count; ++i) {
+        std::string name = "g";
+        name += std::to_string(i);
+        records += tq5::testing::cds_record(
+            std::to_string(100 * i + 1) + ".." + std::to_string(100 * i + 90), name, "in.gb", 1);
+    }
+    return records;
+}
+
+TEST(OutputFile, WriteFailureStopsTheRunAndKeepsWhatWasWritten) {
+    SKIP_UNLESS_NATIVE();
+    constexpr int count = 6000;
+    const std::string full = text(many_records(count));
+    for (const long long limit : {0LL, 1LL, 70'001LL, 300'000LL}) {
+        SCOPED_TRACE("file size limit " + std::to_string(limit));
+        ASSERT_LT(limit, static_cast<long long>(full.size()));
+        scratch_folder folder;
+        folder.write("in.gb", many_cds(count));
+        tq5::testing::run_options options;
+        options.file_size_limit = limit;
+        options.timeout_seconds = time_bound_seconds;
+        const run_result result = tq5::testing::run_tq5(folder, "in.gb out g\n", options);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.status, 1);
+
+        // The dialogue, progress items 1, 2, ... k for some k short of all,
+        // then the message on a line of its own, and no "done".
+        const std::string start = up_to_menu("in.gb", "out");
+        const std::string end = text("\n\aPROBLEM WRITING THE FILE out.t5.\n"
+                                     "THE RECORD FILE IS INCOMPLETE.\n");
+        const std::string& console = result.console;
+        ASSERT_GE(console.size(), start.size() + end.size());
+        EXPECT_EQ(console.substr(0, start.size()), start);
+        EXPECT_EQ(console.substr(console.size() - end.size()), end);
+        const std::string items =
+            console.substr(start.size(), console.size() - start.size() - end.size());
+        std::string expected_items;
+        int shown = 0;
+        while (expected_items.size() < items.size())
+            expected_items += "CDS " + std::to_string(++shown) + "  ";
+        EXPECT_EQ(items, expected_items);
+        EXPECT_LT(shown, count);
+
+        // Everything up to the limit reached the disk, and nothing else.
+        const std::string on_disk = folder.read("out.t5");
+        EXPECT_EQ(on_disk.size(), static_cast<std::size_t>(limit));
+        EXPECT_TRUE(full.compare(0, on_disk.size(), on_disk) == 0)
+            << "the record file is not a prefix of the full record file";
+    }
+}
+
+TEST(OutputFile, ReadErrorStopsTheRun) {
+    SKIP_UNLESS_NATIVE();
+    // /proc/self/mem opens like a file, but reading at offset 0 fails (EIO).
+    scratch_folder folder;
+    tq5::testing::run_options options;
+    options.timeout_seconds = time_bound_seconds;
+    const run_result result = tq5::testing::run_tq5(folder, "/proc/self/mem out g\n", options);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, up_to_menu("/proc/self/mem", "out") +
+                                  text("\n\aPROBLEM READING THE FILE /proc/self/mem.\n"));
+    EXPECT_EQ(folder.read("out.t5"), "");
+}
+
+TEST(OutputFile, InputFileRemovedBeforeTheRunIsReported) {
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const run_result result = run_with_change(folder, [&] { fs::remove(folder / "in.gb"); });
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, up_to_menu("in.gb", "out") + problem_opening("in.gb"));
+    // The record file stays as the dialogue left it.
+    EXPECT_TRUE(is_regular(folder / "out.t5"));
+    EXPECT_EQ(folder.read("out.t5"), "");
+}
+
+TEST(OutputFile, InputFileReplacedByADirectoryBeforeTheRunIsReported) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "in.gb");
+        fs::create_directory(folder / "in.gb");
+    });
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, up_to_menu("in.gb", "out") + problem_opening("in.gb"));
+    EXPECT_EQ(folder.read("out.t5"), "");
+}
+
+} // namespace

@@ -1,0 +1,209 @@
+// Runs the real tq5 binary with its standard input and output on pipes, so
+// that a test can answer the dialogue step by step: send some answers, wait
+// until a text has appeared on the console, change the files on disk, send
+// the next answer.
+//
+// Header only (POSIX).  The program is found as run_tq5 finds it:
+// TQ5_COMMAND when set, else TQ5_BINARY when the build defines it, else the
+// tq5 binary of the build tree that holds the running test binary.
+#pragma once
+
+#include "support/run_tq5.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tq5::testing {
+
+struct interactive_options {
+    std::optional<mode_t> umask;              // the child's umask
+    std::optional<long long> file_size_limit; // RLIMIT_FSIZE, SIGXFSZ ignored
+    int timeout_seconds = 60;                 // for every wait, and for the end
+};
+
+inline std::vector<std::string> tq5_command_line() {
+    std::vector<std::string> words;
+    if (const char* command = std::getenv("TQ5_COMMAND"); command != nullptr && *command != 0) {
+        std::istringstream split{std::string(command)};
+        for (std::string word; split >> word;)
+            words.push_back(word);
+        return words;
+    }
+#ifdef TQ5_BINARY
+    words.emplace_back(TQ5_BINARY);
+#else
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path tests_dir = fs::canonical("/proc/self/exe", error).parent_path();
+    for (const fs::path& candidate : {tests_dir.parent_path() / "tq5", tests_dir / "tq5"}) {
+        if (fs::is_regular_file(candidate, error)) {
+            words.push_back(candidate.string());
+            break;
+        }
+    }
+    if (words.empty()) throw std::runtime_error("the tq5 binary is not in the build tree");
+#endif
+    return words;
+}
+
+class interactive_tq5 {
+  public:
+    explicit interactive_tq5(const scratch_folder& folder, const interactive_options& options = {})
+        : timeout_(options.timeout_seconds) {
+        // A write to the program's input after it has ended must fail, not
+        // end the test.
+        std::signal(SIGPIPE, SIG_IGN);
+        const std::vector<std::string> words = tq5_command_line();
+        std::vector<char*> argv;
+        for (const std::string& word : words)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+
+        int in_pipe[2];
+        int out_pipe[2];
+        if (::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        if (::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        child_ = ::fork();
+        if (child_ < 0) throw std::runtime_error("fork failed");
+        if (child_ == 0) {
+            ::dup2(in_pipe[0], 0);
+            ::dup2(out_pipe[1], 1);
+            if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
+            if (options.umask) ::umask(*options.umask);
+            if (options.file_size_limit) {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const auto limit = static_cast<rlim_t>(*options.file_size_limit);
+                const rlimit bound{limit, limit};
+                ::setrlimit(RLIMIT_FSIZE, &bound);
+            }
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in_pipe[0]);
+        ::close(out_pipe[1]);
+        to_program_ = in_pipe[1];
+        from_program_ = out_pipe[0];
+    }
+
+    interactive_tq5(const interactive_tq5&) = delete;
+    interactive_tq5& operator=(const interactive_tq5&) = delete;
+
+    ~interactive_tq5() {
+        close_input();
+        if (from_program_ >= 0) ::close(from_program_);
+        if (child_ > 0) {
+            ::kill(child_, SIGKILL);
+            int status = 0;
+            while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    // Writes `answers` to the program's standard input; false if the program
+    // no longer reads it.
+    bool send(std::string_view answers) {
+        while (!answers.empty()) {
+            const ssize_t done = ::write(to_program_, answers.data(), answers.size());
+            if (done < 0 && errno == EINTR) continue;
+            if (done <= 0) return false;
+            answers.remove_prefix(static_cast<std::size_t>(done));
+        }
+        return true;
+    }
+
+    // Ends the program's standard input.
+    void close_input() {
+        if (to_program_ >= 0) ::close(to_program_);
+        to_program_ = -1;
+    }
+
+    // Reads the console until it holds `expected` (anywhere).  False if the
+    // program ends its output first or the time bound passes.
+    bool wait_for(std::string_view expected) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        while (console_.find(expected) == std::string::npos) {
+            if (!read_some(deadline)) return false;
+        }
+        return true;
+    }
+
+    // Closes standard input, reads the console to its end and waits for the
+    // program.  Throws if it does not end within the time bound.
+    run_result finish() {
+        close_input();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        while (read_some(deadline)) {
+        }
+        if (!output_ended_) {
+            ::kill(child_, SIGKILL);
+            reap();
+            throw std::runtime_error("tq5 did not end within the time bound");
+        }
+        const int status = reap();
+        run_result result;
+        if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+        result.console = console_;
+        return result;
+    }
+
+    const std::string& console() const { return console_; }
+
+  private:
+    // One read of the console; false at its end or when the deadline passed.
+    bool read_some(std::chrono::steady_clock::time_point deadline) {
+        if (output_ended_) return false;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd wait_for_output{from_program_, POLLIN, 0};
+            const int ready = ::poll(&wait_for_output, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno != EINTR) return false;
+            if (ready <= 0) continue;
+            char chunk[65536];
+            const ssize_t got = ::read(from_program_, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                output_ended_ = true;
+                return false;
+            }
+            console_.append(chunk, static_cast<std::size_t>(got));
+            return true;
+        }
+    }
+
+    int reap() {
+        int status = 0;
+        while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+        }
+        child_ = -1;
+        return status;
+    }
+
+    int timeout_;
+    pid_t child_ = -1;
+    int to_program_ = -1;
+    int from_program_ = -1;
+    bool output_ended_ = false;
+    std::string console_;
+};
+
+} // namespace tq5::testing
