@@ -46,6 +46,15 @@ void flush_console(session& s) {
     flush(s.console);
 }
 
+void say_problem(session& s, std::string_view doing, std::string_view name) {
+    say(s, "\aPROBLEM ");
+    say(s, doing);
+    say(s, " THE FILE ");
+    say(s, name);
+    say(s, ".");
+    line_end(s);
+}
+
 const std::string& read_reply(session& s) {
     reply_reader& replies = s.replies;
     replies.word.clear();
@@ -75,10 +84,7 @@ void ask_input_file(session& s) {
             platform::close_file(fd);
             return;
         }
-        say(s, "\aPROBLEM OPENING THE FILE ");
-        say(s, s.settings.input_name);
-        say(s, ".");
-        line_end(s);
+        say_problem(s, "OPENING", s.settings.input_name);
         say(s, "THE FILE MAY NOT EXIST.");
         line_end(s);
         say(s, "TYPE Q <enter> TO QUIT");

@@ -19,20 +19,14 @@ void halt_at_end_of_answers(session& s) {
 }
 
 void fail_opening(session& s, const std::string& name) {
-    say(s, "\aPROBLEM OPENING THE FILE ");
-    say(s, name);
-    say(s, ".");
-    line_end(s);
+    say_problem(s, "OPENING", name);
     platform::end_process(1);
 }
 
 void fail_writing(session& s) {
     // The progress line is still open: the message starts on a line of its own.
     line_end(s);
-    say(s, "\aPROBLEM WRITING THE FILE ");
-    say(s, s.settings.output_name);
-    say(s, ".");
-    line_end(s);
+    say_problem(s, "WRITING", s.settings.output_name);
     say(s, "THE RECORD FILE IS INCOMPLETE.");
     line_end(s);
     platform::end_process(1);
@@ -42,10 +36,7 @@ void fail_reading(session& s) {
     // Whatever was extracted before the error goes to disk first.
     flush(s.record);
     line_end(s);
-    say(s, "\aPROBLEM READING THE FILE ");
-    say(s, s.settings.input_name);
-    say(s, ".");
-    line_end(s);
+    say_problem(s, "READING", s.settings.input_name);
     platform::end_process(1);
 }
 

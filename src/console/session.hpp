@@ -43,6 +43,8 @@ struct session {
 void say(session& s, std::string_view text);
 void line_end(session& s);
 void flush_console(session& s);
+// "\aPROBLEM <doing> THE FILE <name>." on a line of its own.
+void say_problem(session& s, std::string_view doing, std::string_view name);
 
 // The next answer word: white space skipped, the word ends before the next
 // white-space character.  If standard input ends before a word, the program
