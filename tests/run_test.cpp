@@ -89,7 +89,7 @@ TEST(Run, InputNameIsWrittenAsTyped) {
     folder.write("data/x.gb", worked_example);
     const run_result run = run_tq5(folder, "./data/x.gb out g\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(folder.read("out.t5").find("#file=./data/x.gb\n"), std::string::npos);
+    EXPECT_NE(folder.read("out.t5").find(text("#file=./data/x.gb\n")), std::string::npos);
 }
 
 TEST(Run, CrLfInputGivesTheSameRecords) {
@@ -150,7 +150,7 @@ TEST(Run, PublicGenBankFiles) {
             if (line.find("  CDS  ") != std::string::npos) ++cds_lines;
         std::size_t separators = 0;
         for (std::size_t at = 0;
-             (at = records.find("********************\n", at)) != std::string::npos; ++at)
+             (at = records.find(text("********************\n"), at)) != std::string::npos; ++at)
             ++separators;
         EXPECT_EQ(separators, cds_lines) << entry.path();
         EXPECT_EQ(records, text(extract(input, "in.gb").record)) << entry.path();

@@ -3,13 +3,105 @@
 #include <cerrno>
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <algorithm>
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
 #include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace tq5::platform {
+
+#ifdef _WIN32
+// Windows: the C runtime's own calls.  Files are opened shared (no
+// exclusive access), the input in binary mode so that the program's line
+// rule sees every byte, the record file and the console in text mode so that
+// each line feed goes out as CR LF.
+
+namespace {
+
+// The runtime counts in int: a single call never asks for more than 1 GiB.
+constexpr std::size_t largest_transfer = std::size_t{1} << 30;
+
+bool is_directory(int fd) {
+    struct _stat64 info {};
+    return _fstat64(fd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR;
+}
+
+bool is_regular_file(int fd) {
+    struct _stat64 info {};
+    return _fstat64(fd, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+} // namespace
+
+int open_input(const std::string& name, bool) {
+    const int fd = _sopen(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
+    if (fd < 0) return -1;
+    if (is_directory(fd)) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int create_new_output(const std::string& name) {
+    return _sopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE);
+}
+
+int open_output_for_run(const std::string& name) {
+    // Emptied only once it is known to be an ordinary file: a device name
+    // put in its place is refused untouched.
+    const int fd = _sopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT, _SH_DENYNO,
+                          _S_IREAD | _S_IWRITE);
+    if (fd < 0) return -1;
+    if (!is_regular_file(fd) || _chsize_s(fd, 0) != 0) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::int64_t read_some(int fd, char* buffer, std::size_t capacity) {
+    const int got = _read(fd, buffer, static_cast<unsigned>(std::min(capacity, largest_transfer)));
+    return got < 0 ? -1 : got;
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t chunk = std::min(size, largest_transfer);
+        const int done = _write(fd, data, static_cast<unsigned>(chunk));
+        if (done <= 0) return false;
+        // In text mode the count may include the added carriage returns.
+        const std::size_t taken = std::min(static_cast<std::size_t>(done), chunk);
+        data += taken;
+        size -= taken;
+    }
+    return true;
+}
+
+bool close_file(int fd) {
+    return _close(fd) == 0;
+}
+
+void prepare_process() {
+    // The answers and the console are text; the runtime's default mode may
+    // have been changed at link time, so it is set here.
+    _setmode(console_in, _O_TEXT);
+    _setmode(console_out, _O_TEXT);
+}
+
+#else
+// POSIX: plain descriptors; text and binary are the same.
 
 int open_input(const std::string& name, bool for_test) {
     const int flags = O_RDONLY | O_CLOEXEC | (for_test ? O_NONBLOCK : 0);
@@ -72,6 +164,8 @@ bool close_file(int fd) {
 void prepare_process() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
+
+#endif
 
 void end_process(int status) {
     std::exit(status);
