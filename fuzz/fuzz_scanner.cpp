@@ -5,7 +5,8 @@
 // boundaries.  Every check that fails aborts, so that libFuzzer keeps the
 // input as a crash.  Checked on every input:
 //   - the line reader gives the lines of a plain, byte-by-byte reading of the
-//     text rule, whatever the block size and the read lengths;
+//     text rule, read_until's search included, whatever the block size and
+//     the read lengths;
 //   - the scan ends: every call that does not end the run writes a record,
 //     and no more calls are made than the input has bytes (plus two);
 //   - the record file is a sequence of complete records: "#CDS=", one or two
@@ -18,6 +19,7 @@
 //     as its last name line, a call that does not wrote one name line only;
 //   - tiny blocks with short reads give exactly what the default block gives.
 #include "support/memory_io.hpp"
+#include "support/reference_reader.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -62,43 +64,16 @@ tq5::line_reader& reused_reader() {
     return reader;
 }
 
-// The text rule, one byte at a time.
-struct plain_reader {
-    std::string_view data; // already cut at the first byte 26
-    std::size_t at = 0;
-    bool at_end = false;
-
-    std::string next(bool& ended) {
-        std::string stored;
-        if (!at_end) {
-            for (;;) {
-                if (stored.size() == tq5::line_piece_limit) break;
-                if (at == data.size()) {
-                    at_end = true;
-                    break;
-                }
-                const char c = data[at++];
-                if (c == '\n') break;
-                if (c == '\r' && at < data.size() && data[at] == '\n') continue;
-                stored += c;
-            }
-        }
-        ended = at_end;
-        if (const auto nul = stored.find('\0'); nul != stored.npos) stored.resize(nul);
-        return stored;
-    }
-};
-
 void check_line_reader(std::string_view data, std::size_t block_size, std::size_t most_per_read) {
     memory_source source{data, 0, most_per_read};
     tq5::line_reader& reader = reused_reader();
     tq5::start_reading(reader, {tq5::testing::read_memory, &source}, {}, block_size);
-    plain_reader plain{data.substr(0, std::min(data.size(), data.find('\x1a')))};
+    tq5::testing::reference_reader plain(data);
     tq5::text_line line;
+    std::string expected;
     for (std::size_t reads = 0;; ++reads) {
         check(reads <= data.size() + 2, "the line reader does not reach the end");
-        bool plain_ended = false;
-        const std::string expected = plain.next(plain_ended);
+        const bool plain_ended = plain.read(expected);
         const bool ended = tq5::read_line(reader, line);
         check(ended == reader.at_end, "read_line's result differs from at_end");
         check(line.view() == expected, "a line differs from the text rule", line.view());
@@ -267,6 +242,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     check_line_reader(data, tq5::default_block_size, 0);
     check_line_reader(data, small_block, most_per_read);
+    for (const std::size_t block : {tq5::default_block_size, small_block}) {
+        const std::string difference =
+            tq5::testing::first_difference(data, block, block == small_block ? most_per_read : 0);
+        check(difference.empty(), "read_until differs from the byte-by-byte reading", difference);
+    }
 
     const extraction_result whole = tq5::testing::extract(data, input_name);
     check(whole.state.running == 0, "extract returned while running");

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -52,6 +53,15 @@ struct reader_hooks {
     void* context = nullptr;
 };
 
+// Where `read_until` last found a text in the block, so that a frequent
+// text does not make it search again for a rare one.
+struct search_hint {
+    bool valid = false;
+    std::string text;      // the text looked for
+    std::size_t from = 0;  // searched from here ...
+    std::size_t found = 0; // ... up to this first occurrence, or to the end
+};
+
 struct line_reader {
     byte_source source;
     reader_hooks hooks;
@@ -61,6 +71,8 @@ struct line_reader {
     bool source_done = false; // no byte will come from the source any more
     bool at_end = false;      // a read has met the end of the input
     bool failed = false;      // the source reported an error
+    bool mid_line = false;    // the last read did not take a line feed
+    search_hint hints[2];
 };
 
 // Prepares `reader` for a new input; `block_size` is the size of one request
@@ -75,7 +87,9 @@ bool read_line(line_reader& reader, text_line& line);
 // Reads lines until one contains `first` or `second` (an empty `second` is
 // not looked for) and returns true with that line in `line`.  A read after
 // which the input is at its end stops the search instead: false is returned
-// and the text of that read is not examined.
+// and the text of that read is not examined.  The result is that of calling
+// `read_line` line by line, but whole physical lines that hold neither text
+// are passed over in the block without being read one by one.
 bool read_until(line_reader& reader, text_line& line, std::string_view first,
                 std::string_view second = {});
 
