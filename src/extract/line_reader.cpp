@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tq5 {
 
 namespace {
@@ -30,9 +34,6 @@ std::size_t available(const line_reader& reader) {
 // Tops the block up so that at least `lookahead` bytes are ready, unless the
 // source has no more.  The unread tail moves to the front first.
 void fill(line_reader& reader) {
-    // The bytes move: what read_until found is no longer where it was.
-    for (search_hint& hint : reader.hints)
-        hint.valid = false;
     if (reader.begin > 0) {
         std::memmove(reader.block.data(), reader.block.data() + reader.begin, available(reader));
         reader.end -= reader.begin;
@@ -63,30 +64,89 @@ void fill(line_reader& reader) {
     }
 }
 
-const char* find_text(const char* from, const char* to, std::string_view text) {
-    const auto size = static_cast<std::size_t>(to - from);
-#if defined(__GLIBC__)
-    return static_cast<const char*>(::memmem(from, size, text.data(), text.size()));
-#else
-    const std::string_view within(from, size);
-    const std::size_t at = within.find(text);
-    return at == within.npos ? nullptr : from + at;
-#endif
+// A text that read_until looks for, and the two of its bytes (the rarest in
+// GenBank data, as far as a simple ranking tells) that the block is
+// screened for before the whole text is compared.
+struct sought_text {
+    std::string_view text;
+    std::size_t first_at = 0;
+    std::size_t second_at = 0;
+};
+
+// Spaces are everywhere in a flat file, lower-case letters and digits fill
+// the sequence and the locations; anything else is rarer.
+int rarity(char c) {
+    if (c == ' ') return 0;
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return 1;
+    return 2;
 }
 
-// The block position of the first occurrence of `text` at or after `from`,
-// or `reader.end` if there is none in the block.
-std::size_t next_occurrence(line_reader& reader, search_hint& hint, std::string_view text,
-                            std::size_t from) {
-    if (hint.valid && hint.text == text && hint.from <= from && hint.found >= from)
-        return hint.found;
-    const char* data = reader.block.data();
-    const char* found = find_text(data + from, data + reader.end, text);
-    hint.valid = true;
-    hint.text.assign(text); // the same few texts: no allocation after the first
-    hint.from = from;
-    hint.found = found != nullptr ? static_cast<std::size_t>(found - data) : reader.end;
-    return hint.found;
+sought_text sought(std::string_view text) {
+    sought_text s{text};
+    int best = -1;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const int r = rarity(text[at]);
+        if (r > best) {
+            best = r;
+            s.first_at = s.second_at = at;
+        } else if (r == best) {
+            s.second_at = at; // the last of the rarest: as far from the first as can be
+        }
+    }
+    return s;
+}
+
+bool occurs_at(const char* at, const char* to, const sought_text& s) {
+    return static_cast<std::size_t>(to - at) >= s.text.size() &&
+           at[s.first_at] == s.text[s.first_at] &&
+           std::memcmp(at, s.text.data(), s.text.size()) == 0;
+}
+
+// The first position in [from, to) where `a` or `b` (if `b` is not empty)
+// begins and lies wholly before `to`, or `to` if there is none.  `a` must
+// not be empty.
+const char* find_either(const char* from, const char* to, const sought_text& a,
+                        const sought_text& b) {
+    const bool two = !b.text.empty();
+    const char* at = from;
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+    // Sixteen starting positions at a time: those where both screening
+    // bytes of a text are in place are compared in full, in order.
+    const std::size_t reach = std::max({a.first_at, a.second_at, b.first_at, b.second_at}) + 16;
+    if (static_cast<std::size_t>(to - from) >= reach) {
+        const char* const last = to - reach; // the last start whose loads stay within
+        const __m128i a1 = _mm_set1_epi8(a.text[a.first_at]);
+        const __m128i a2 = _mm_set1_epi8(a.text[a.second_at]);
+        const __m128i b1 = _mm_set1_epi8(two ? b.text[b.first_at] : '\0');
+        const __m128i b2 = _mm_set1_epi8(two ? b.text[b.second_at] : '\0');
+        auto load = [](const char* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        };
+        for (; at <= last; at += 16) {
+            const __m128i hits_a = _mm_and_si128(_mm_cmpeq_epi8(load(at + a.first_at), a1),
+                                                 _mm_cmpeq_epi8(load(at + a.second_at), a2));
+            auto mask_a = static_cast<unsigned>(_mm_movemask_epi8(hits_a));
+            unsigned mask_b = 0;
+            if (two) {
+                const __m128i hits_b = _mm_and_si128(_mm_cmpeq_epi8(load(at + b.first_at), b1),
+                                                     _mm_cmpeq_epi8(load(at + b.second_at), b2));
+                mask_b = static_cast<unsigned>(_mm_movemask_epi8(hits_b));
+            }
+            for (unsigned mask = mask_a | mask_b; mask != 0; mask &= mask - 1) {
+                const unsigned bit = mask & (0u - mask); // the lowest position left
+                const char* start = at + __builtin_ctz(mask);
+                if (((mask_a & bit) != 0 && occurs_at(start, to, a)) ||
+                    ((mask_b & bit) != 0 && occurs_at(start, to, b)))
+                    return start;
+            }
+        }
+    }
+#endif
+    // What is left, or all of it where there is no SSE2: one start at a time.
+    for (; at < to; ++at) {
+        if (occurs_at(at, to, a) || (two && occurs_at(at, to, b))) return at;
+    }
+    return to;
 }
 
 // Moves `begin`, the start of a physical line, over the whole lines that
@@ -98,19 +158,20 @@ std::size_t next_occurrence(line_reader& reader, search_hint& hint, std::string_
 // decide), or where the block does not tell.  A long line is then read
 // piece by piece to its end, without a search per piece.
 void pass_over_lines(line_reader& reader, std::string_view first, std::string_view second) {
+    if (first.empty()) return; // every line holds it
+    const sought_text a = sought(first);
+    const sought_text b = sought(second);
     for (;;) {
         if (available(reader) < lookahead && !reader.source_done) fill(reader);
-        std::size_t found = next_occurrence(reader, reader.hints[0], first, reader.begin);
-        if (!second.empty())
-            found = std::min(found, next_occurrence(reader, reader.hints[1], second, reader.begin));
+        const char* data = reader.block.data();
+        const char* found = find_either(data + reader.begin, data + reader.end, a, b);
 
         // The last line feed before the occurrence, or in the whole block.
-        const char* data = reader.block.data();
-        const auto* feed =
-            static_cast<const char*>(last_line_feed(data + reader.begin, found - reader.begin));
+        const auto* feed = static_cast<const char*>(last_line_feed(
+            data + reader.begin, static_cast<std::size_t>(found - data) - reader.begin));
         if (feed == nullptr) return;
         reader.begin = static_cast<std::size_t>(feed - data) + 1;
-        if (found < reader.end || reader.source_done) return;
+        if (found < data + reader.end || reader.source_done) return;
         // The rest of the block is the start of a line: it needs more data,
         // unless it is a long line, which read_line takes piece by piece.
         if (available(reader) >= lookahead) return;
@@ -130,8 +191,6 @@ void start_reading(line_reader& reader, byte_source source, reader_hooks hooks,
     reader.at_end = false;
     reader.failed = false;
     reader.mid_line = false;
-    for (search_hint& hint : reader.hints)
-        hint.valid = false;
 }
 
 bool read_line(line_reader& reader, text_line& line) {

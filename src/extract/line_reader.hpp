@@ -17,7 +17,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -53,15 +52,6 @@ struct reader_hooks {
     void* context = nullptr;
 };
 
-// Where `read_until` last found a text in the block, so that a frequent
-// text does not make it search again for a rare one.
-struct search_hint {
-    bool valid = false;
-    std::string text;      // the text looked for
-    std::size_t from = 0;  // searched from here ...
-    std::size_t found = 0; // ... up to this first occurrence, or to the end
-};
-
 struct line_reader {
     byte_source source;
     reader_hooks hooks;
@@ -72,7 +62,6 @@ struct line_reader {
     bool at_end = false;      // a read has met the end of the input
     bool failed = false;      // the source reported an error
     bool mid_line = false;    // the last read did not take a line feed
-    search_hint hints[2];
 };
 
 // Prepares `reader` for a new input; `block_size` is the size of one request

@@ -1,12 +1,11 @@
 // The text rule of the line reader, written as plainly as possible: one
-// byte at a time, no blocks.  Tests and the fuzzer hold the real reader to
-// it.
+// byte at a time from a string, no blocks.  Tests and the fuzzer hold the
+// real reader to it.
 #pragma once
 
 #include "extract/line_reader.hpp"
+#include "support/memory_io.hpp"
 
-#include <algorithm>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -48,63 +47,72 @@ struct reference_reader {
     }
 };
 
+// The calls a comparison makes, one letter each, over and over: read_line
+// ('l'), read_until with the scanner's texts ('f' "FEATURES", 'o' "ORIGIN"
+// or "  CDS  ", 'c' "  CDS  "), with a lone carriage return, which a CR LF
+// pair does not hold ('r'), and with a single letter ('x').
+inline constexpr std::string_view reading_plans[] = {"l", "o", "c",    "f",
+                                                     "r", "x", "lolc", "fololrx"};
+
 // Reads `input` with the real reader (blocks of `block_size`, reads of at
 // most `most_per_read` bytes, 0 for no limit) and with the reference, in
-// the same cycle of read_line and read_until calls with the scanner's
-// texts, up to the end.  Returns "" if every call gave the same result and
-// the same line, otherwise a description of the first difference.
-inline std::string first_difference(std::string_view input, std::size_t block_size,
-                                    std::size_t most_per_read = 0) {
-    struct memory {
-        std::string_view data;
-        std::size_t offset;
-        std::size_t most;
-        static std::int64_t read(void* context, char* buffer, std::size_t capacity) {
-            auto& m = *static_cast<memory*>(context);
-            std::size_t count = std::min(capacity, m.data.size() - m.offset);
-            if (m.most != 0) count = std::min(count, m.most);
-            m.data.substr(m.offset, count).copy(buffer, count);
-            m.offset += count;
-            return static_cast<std::int64_t>(count);
-        }
-    } source{input, 0, most_per_read};
+// the calls of `plan`, up to the end.  Returns "" if every call gave the
+// same result and the same line, otherwise a description of the first
+// difference.
+inline std::string plan_difference(std::string_view input, std::string_view plan,
+                                   std::size_t block_size, std::size_t most_per_read = 0) {
+    memory_source source{input, 0, most_per_read};
     line_reader reader;
-    start_reading(reader, {memory::read, &source}, {}, block_size);
+    start_reading(reader, {read_memory, &source}, {}, block_size);
     reference_reader reference(input);
     text_line line;
     std::string expected;
     for (std::size_t call = 0; call <= 2 * input.size() + 2; ++call) {
-        bool got = false;
-        bool wanted = false;
-        const char* what = "read_line";
-        switch (call % 5) {
-        case 0:
-            what = "read_until FEATURES";
-            got = tq5::read_until(reader, line, "FEATURES");
-            wanted = reference.read_until(expected, "FEATURES");
+        std::string_view first;
+        std::string_view second;
+        switch (plan[call % plan.size()]) {
+        case 'f':
+            first = "FEATURES";
             break;
-        case 1:
-        case 4:
-            what = "read_until ORIGIN or CDS";
-            got = tq5::read_until(reader, line, "ORIGIN", "  CDS  ");
-            wanted = reference.read_until(expected, "ORIGIN", "  CDS  ");
+        case 'o':
+            first = "ORIGIN";
+            second = "  CDS  ";
             break;
-        case 3:
-            what = "read_until CDS";
-            got = tq5::read_until(reader, line, "  CDS  ");
-            wanted = reference.read_until(expected, "  CDS  ");
+        case 'c':
+            first = "  CDS  ";
+            break;
+        case 'r':
+            first = "\r";
+            break;
+        case 'x':
+            first = "x";
+            second = "FEATURES";
             break;
         default:
-            got = tq5::read_line(reader, line);
-            wanted = reference.read(expected);
             break;
         }
-        if (got != wanted || line.view() != expected || reader.at_end != reference.at_end)
-            return "call " + std::to_string(call) + " (" + what + "): got \"" +
-                   std::string(line.view()) + "\", expected \"" + expected + "\"";
+        const bool got =
+            first.empty() ? read_line(reader, line) : tq5::read_until(reader, line, first, second);
+        const bool wanted = first.empty() ? reference.read(expected)
+                                          : reference.read_until(expected, first, second);
+        if (got != wanted || line.view() != expected || reader.at_end != reference.at_end) {
+            return "plan " + std::string(plan) + ", call " + std::to_string(call) + ": got \"" +
+                   std::string(line.view()) + "\" " + (got ? "true" : "false") + ", expected \"" +
+                   expected + "\" " + (wanted ? "true" : "false");
+        }
         if (reference.at_end) return {};
     }
-    return "the reader does not reach the end";
+    return "plan " + std::string(plan) + ": the reader does not reach the end";
+}
+
+// The first difference of any of the reading plans, or "".
+inline std::string first_difference(std::string_view input, std::size_t block_size,
+                                    std::size_t most_per_read = 0) {
+    for (const std::string_view plan : reading_plans) {
+        std::string difference = plan_difference(input, plan, block_size, most_per_read);
+        if (!difference.empty()) return difference;
+    }
+    return {};
 }
 
 } // namespace tq5::testing
