@@ -3,6 +3,10 @@
 // until a text has appeared on the console, change the files on disk, send
 // the next answer.
 //
+// Every wait has the time bound of the options: a program that outlives it
+// is killed, together with its process group, and one still running when
+// the object goes is killed and waited for, so that none is left behind.
+//
 // Header only (POSIX).  The program is found as run_tq5 finds it:
 // TQ5_COMMAND when set, else TQ5_BINARY when the build defines it, else the
 // tq5 binary of the build tree that holds the running test binary.
@@ -24,6 +28,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -67,9 +72,6 @@ class interactive_tq5 {
   public:
     explicit interactive_tq5(const scratch_folder& folder, const interactive_options& options = {})
         : timeout_(options.timeout_seconds) {
-        // A write to the program's input after it has ended must fail, not
-        // end the test.
-        std::signal(SIGPIPE, SIG_IGN);
         const std::vector<std::string> words = tq5_command_line();
         std::vector<char*> argv;
         for (const std::string& word : words)
@@ -79,12 +81,24 @@ class interactive_tq5 {
         int in_pipe[2];
         int out_pipe[2];
         if (::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        if (::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+            close_both(in_pipe);
+            throw std::runtime_error("pipe failed");
+        }
         child_ = ::fork();
-        if (child_ < 0) throw std::runtime_error("fork failed");
+        if (child_ < 0) {
+            close_both(in_pipe);
+            close_both(out_pipe);
+            throw std::runtime_error("fork failed");
+        }
         if (child_ == 0) {
+            // A process group of its own, so that a kill reaches whatever
+            // the command started (a shell script's children, say).
+            ::setpgid(0, 0);
+            // The pipes' own descriptors close on exec; the copies do not.
             ::dup2(in_pipe[0], 0);
             ::dup2(out_pipe[1], 1);
+            ::signal(SIGPIPE, SIG_DFL);
             if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
             if (options.umask) ::umask(*options.umask);
             if (options.file_size_limit) {
@@ -96,6 +110,7 @@ class interactive_tq5 {
             ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
+        ::setpgid(child_, child_); // also here: the kill may come before the child's call
         ::close(in_pipe[0]);
         ::close(out_pipe[1]);
         to_program_ = in_pipe[1];
@@ -109,23 +124,33 @@ class interactive_tq5 {
         close_input();
         if (from_program_ >= 0) ::close(from_program_);
         if (child_ > 0) {
-            ::kill(child_, SIGKILL);
-            int status = 0;
-            while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-            }
+            kill_all();
+            reap();
         }
     }
 
     // Writes `answers` to the program's standard input; false if the program
-    // no longer reads it.
+    // no longer reads it.  SIGPIPE is ignored for the writes only, so that a
+    // program that has ended makes the write fail instead of ending the test.
     bool send(std::string_view answers) {
+        if (to_program_ < 0) return false;
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        struct sigaction previous {};
+        ::sigaction(SIGPIPE, &ignore, &previous);
+        bool written = true;
         while (!answers.empty()) {
             const ssize_t done = ::write(to_program_, answers.data(), answers.size());
             if (done < 0 && errno == EINTR) continue;
-            if (done <= 0) return false;
+            if (done <= 0) {
+                written = false;
+                break;
+            }
             answers.remove_prefix(static_cast<std::size_t>(done));
         }
-        return true;
+        ::sigaction(SIGPIPE, &previous, nullptr);
+        return written;
     }
 
     // Ends the program's standard input.
@@ -145,18 +170,22 @@ class interactive_tq5 {
     }
 
     // Closes standard input, reads the console to its end and waits for the
-    // program.  Throws if it does not end within the time bound.
+    // program.  Throws if it does not end within the time bound (the
+    // program is killed then).
     run_result finish() {
         close_input();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
         while (read_some(deadline)) {
         }
-        if (!output_ended_) {
-            ::kill(child_, SIGKILL);
+        // A program may close its output and still go on: the exit is waited
+        // for within the same bound.
+        const std::optional<int> ended = output_ended_ ? exit_status_by(deadline) : std::nullopt;
+        if (!ended) {
+            kill_all();
             reap();
             throw std::runtime_error("tq5 did not end within the time bound");
         }
-        const int status = reap();
+        const int status = *ended;
         run_result result;
         if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
@@ -190,6 +219,33 @@ class interactive_tq5 {
         }
     }
 
+    static void close_both(const int (&ends)[2]) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+
+    // The wait status once the program has ended, or nothing if it has not
+    // by `deadline`.
+    std::optional<int> exit_status_by(std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            int status = 0;
+            const pid_t done = ::waitpid(child_, &status, WNOHANG);
+            if (done == child_) {
+                child_ = -1;
+                return status;
+            }
+            if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+            if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+            ::poll(nullptr, 0, 5);
+        }
+    }
+
+    // Kills the program and everything else in its process group.
+    void kill_all() {
+        if (::kill(-child_, SIGKILL) != 0) ::kill(child_, SIGKILL);
+    }
+
+    // Waits for the program, which has ended or has been killed.
     int reap() {
         int status = 0;
         while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
