@@ -117,6 +117,21 @@ TEST(OutputFile, SymbolicLinkInPlaceOfTheRecordFileIsRefused) {
     EXPECT_EQ(fs::read_symlink(folder / "out.t5"), target);
 }
 
+// A second name of someone else's file, put in the record file's place.
+TEST(OutputFile, HardLinkInPlaceOfTheRecordFileIsRefused) {
+    SKIP_UNLESS_NATIVE();
+    scratch_folder folder;
+    folder.write("in.gb", sample);
+    const std::string precious = "someone else's data\nnot to be truncated\n";
+    folder.write("victim.txt", precious);
+    const run_result result = run_with_change(folder, [&] {
+        fs::remove(folder / "out.t5");
+        fs::create_hard_link(folder / "victim.txt", folder / "out.t5");
+    });
+    expect_output_refused(result);
+    EXPECT_EQ(folder.read("victim.txt"), precious);
+}
+
 TEST(OutputFile, DanglingSymbolicLinkIsRefusedAndNothingIsCreated) {
     SKIP_UNLESS_NATIVE();
     scratch_folder folder;

@@ -122,12 +122,14 @@ int create_new_output(const std::string& name) {
 int open_output_for_run(const std::string& name) {
     // O_NONBLOCK keeps a FIFO put in the file's place from stalling the
     // open; the check below refuses it anyway.  The file is emptied only
-    // once it is known to be a regular file.
+    // once it is known to be a regular file with no other name: a hard link
+    // put in its place would give someone else's file.
     const int fd =
         ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd, 0) != 0) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return -1;
     }

@@ -227,17 +227,9 @@ class interactive_tq5 {
     // The wait status once the program has ended, or nothing if it has not
     // by `deadline`.
     std::optional<int> exit_status_by(std::chrono::steady_clock::time_point deadline) {
-        for (;;) {
-            int status = 0;
-            const pid_t done = ::waitpid(child_, &status, WNOHANG);
-            if (done == child_) {
-                child_ = -1;
-                return status;
-            }
-            if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
-            if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-            ::poll(nullptr, 0, 5);
-        }
+        const std::optional<int> status = testing::exit_status_by(child_, deadline);
+        if (status) child_ = -1;
+        return status;
     }
 
     // Kills the program and everything else in its process group.

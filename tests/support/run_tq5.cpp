@@ -64,6 +64,17 @@ std::vector<std::string> command_line() {
 
 } // namespace
 
+std::optional<int> exit_status_by(pid_t child, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) return status;
+        if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        ::poll(nullptr, 0, 5);
+    }
+}
+
 bool testing_native_binary() {
     const char* command = std::getenv("TQ5_COMMAND");
     return command == nullptr || *command == 0;
@@ -133,11 +144,17 @@ run_result run_tq5(const scratch_folder& folder, std::string_view answers,
         result.console.append(chunk, static_cast<std::size_t>(got));
     }
     ::close(out_pipe[0]);
-    if (timed_out) ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    // A program may close its output and still go on: its end is waited for
+    // within the same bound.
+    std::optional<int> ended;
+    if (!timed_out) ended = exit_status_by(child, deadline);
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw std::runtime_error("tq5 did not end within the time bound");
     }
-    if (timed_out) throw std::runtime_error("tq5 did not end within the time bound");
+    const int status = *ended;
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

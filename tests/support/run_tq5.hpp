@@ -5,11 +5,14 @@
 // its line ends as CR LF, and the expected texts are converted accordingly.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace tq5::testing {
 
@@ -44,6 +47,10 @@ class scratch_folder {
 
 run_result run_tq5(const scratch_folder& folder, std::string_view answers,
                    const run_options& options = {});
+
+// The wait status of `child` once it has ended, or nothing if it has not
+// ended by `deadline`.
+std::optional<int> exit_status_by(pid_t child, std::chrono::steady_clock::time_point deadline);
 
 // Whether the program under test is the native one (some tests use Linux
 // specifics such as /proc or RLIMIT_FSIZE).
