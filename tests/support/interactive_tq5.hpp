@@ -7,9 +7,7 @@
 // is killed, together with its process group, and one still running when
 // the object goes is killed and waited for, so that none is left behind.
 //
-// Header only (POSIX).  The program is found as run_tq5 finds it:
-// TQ5_COMMAND when set, else TQ5_BINARY when the build defines it, else the
-// tq5 binary of the build tree that holds the running test binary.
+// Header only (POSIX).  The program is the one run_tq5 runs.
 #pragma once
 
 #include "support/run_tq5.hpp"
@@ -43,40 +41,11 @@ struct interactive_options {
     int timeout_seconds = 60;                 // for every wait, and for the end
 };
 
-inline std::vector<std::string> tq5_command_line() {
-    std::vector<std::string> words;
-    if (const char* command = std::getenv("TQ5_COMMAND"); command != nullptr && *command != 0) {
-        std::istringstream split{std::string(command)};
-        for (std::string word; split >> word;)
-            words.push_back(word);
-        return words;
-    }
-#ifdef TQ5_BINARY
-    words.emplace_back(TQ5_BINARY);
-#else
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path tests_dir = fs::canonical("/proc/self/exe", error).parent_path();
-    for (const fs::path& candidate : {tests_dir.parent_path() / "tq5", tests_dir / "tq5"}) {
-        if (fs::is_regular_file(candidate, error)) {
-            words.push_back(candidate.string());
-            break;
-        }
-    }
-    if (words.empty()) throw std::runtime_error("the tq5 binary is not in the build tree");
-#endif
-    return words;
-}
-
 class interactive_tq5 {
   public:
     explicit interactive_tq5(const scratch_folder& folder, const interactive_options& options = {})
         : timeout_(options.timeout_seconds) {
-        const std::vector<std::string> words = tq5_command_line();
-        std::vector<char*> argv;
-        for (const std::string& word : words)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
+        const std::vector<std::string> words = command_line();
 
         int in_pipe[2];
         int out_pipe[2];
@@ -99,16 +68,7 @@ class interactive_tq5 {
             ::dup2(in_pipe[0], 0);
             ::dup2(out_pipe[1], 1);
             ::signal(SIGPIPE, SIG_DFL);
-            if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
-            if (options.umask) ::umask(*options.umask);
-            if (options.file_size_limit) {
-                ::signal(SIGXFSZ, SIG_IGN);
-                const auto limit = static_cast<rlim_t>(*options.file_size_limit);
-                const rlimit bound{limit, limit};
-                ::setrlimit(RLIMIT_FSIZE, &bound);
-            }
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
+            exec_program(folder, words, options.file_size_limit, options.umask);
         }
         ::setpgid(child_, child_); // also here: the kill may come before the child's call
         ::close(in_pipe[0]);

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,8 +49,6 @@ bool scratch_folder::exists(std::string_view name) const {
     return fs::symlink_status(path_ / name, ignored).type() != fs::file_type::not_found;
 }
 
-namespace {
-
 std::vector<std::string> command_line() {
     std::vector<std::string> words;
     if (const char* command = std::getenv("TQ5_COMMAND"); command != nullptr && *command != 0) {
@@ -62,7 +61,23 @@ std::vector<std::string> command_line() {
     return words;
 }
 
-} // namespace
+void exec_program(const scratch_folder& folder, const std::vector<std::string>& words,
+                  std::optional<long long> file_size_limit, std::optional<mode_t> umask) {
+    if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
+    if (umask) ::umask(*umask);
+    if (file_size_limit) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const auto limit = static_cast<rlim_t>(*file_size_limit);
+        const rlimit bound{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &bound);
+    }
+    std::vector<char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
 
 std::optional<int> exit_status_by(pid_t child, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
@@ -96,11 +111,6 @@ run_result run_tq5(const scratch_folder& folder, std::string_view answers,
     if (::pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
 
     const std::vector<std::string> words = command_line();
-    std::vector<char*> argv;
-    for (const std::string& word : words)
-        argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
@@ -109,15 +119,7 @@ run_result run_tq5(const scratch_folder& folder, std::string_view answers,
         ::close(out_pipe[0]);
         ::close(out_pipe[1]);
         ::close(answer_fd);
-        if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
-        if (options.file_size_limit) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const auto limit = static_cast<rlim_t>(*options.file_size_limit);
-            const rlimit bound{limit, limit};
-            ::setrlimit(RLIMIT_FSIZE, &bound);
-        }
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
+        exec_program(folder, words, options.file_size_limit);
     }
     ::close(out_pipe[1]);
     ::close(answer_fd);

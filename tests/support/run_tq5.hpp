@@ -48,6 +48,17 @@ class scratch_folder {
 run_result run_tq5(const scratch_folder& folder, std::string_view answers,
                    const run_options& options = {});
 
+// The command line of the program under test: TQ5_COMMAND split at blanks,
+// or the tq5 binary of this build.
+std::vector<std::string> command_line();
+
+// In a forked child whose standard input and output are in place: enters
+// `folder`, sets the umask and the file-size limit (SIGXFSZ ignored) when
+// given, and runs `words`.  Never returns.
+[[noreturn]] void exec_program(const scratch_folder& folder, const std::vector<std::string>& words,
+                               std::optional<long long> file_size_limit,
+                               std::optional<mode_t> umask = {});
+
 // The wait status of `child` once it has ended, or nothing if it has not
 // ended by `deadline`.
 std::optional<int> exit_status_by(pid_t child, std::chrono::steady_clock::time_point deadline);
