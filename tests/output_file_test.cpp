@@ -145,7 +145,6 @@ TEST(OutputFile, DanglingSymbolicLinkIsRefusedAndNothingIsCreated) {
 }
 
 TEST(OutputFile, DirectoryInPlaceOfTheRecordFileIsRefused) {
-    SKIP_UNLESS_NATIVE();
     scratch_folder folder;
     folder.write("in.gb", sample);
     const run_result result = run_with_change(folder, [&] {
@@ -324,7 +323,6 @@ TEST(OutputFile, InputFileRemovedBeforeTheRunIsReported) {
 }
 
 TEST(OutputFile, InputFileReplacedByADirectoryBeforeTheRunIsReported) {
-    SKIP_UNLESS_NATIVE();
     scratch_folder folder;
     folder.write("in.gb", sample);
     const run_result result = run_with_change(folder, [&] {
