@@ -119,7 +119,6 @@ TEST(OutputFile, SymbolicLinkInPlaceOfTheRecordFileIsRefused) {
 
 // A second name of someone else's file, put in the record file's place.
 TEST(OutputFile, HardLinkInPlaceOfTheRecordFileIsRefused) {
-    SKIP_UNLESS_NATIVE();
     scratch_folder folder;
     folder.write("in.gb", sample);
     const std::string precious = "someone else's data\nnot to be truncated\n";

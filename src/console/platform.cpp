@@ -5,6 +5,15 @@
 
 #ifdef _WIN32
 #include <algorithm>
+#include <cstdint>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -36,11 +45,6 @@ bool is_directory(int fd) {
     return _fstat64(fd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR;
 }
 
-bool is_regular_file(int fd) {
-    struct _stat64 info {};
-    return _fstat64(fd, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
-}
-
 } // namespace
 
 int open_input(const std::string& name, bool) {
@@ -59,15 +63,24 @@ int create_new_output(const std::string& name) {
 }
 
 int open_output_for_run(const std::string& name) {
-    // Emptied only once it is known to be an ordinary file: a device name
-    // put in its place is refused untouched.
-    const int fd = _sopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT, _SH_DENYNO,
-                          _S_IREAD | _S_IWRITE);
-    if (fd < 0) return -1;
-    if (!is_regular_file(fd) || _chsize_s(fd, 0) != 0) {
-        _close(fd);
+    // The name itself is opened, not what a symbolic link or junction in
+    // its place points to, and the file is emptied only once it is known to
+    // be an ordinary disk file with no other name: a device, a link or a
+    // second name of someone else's file is refused untouched.
+    const HANDLE file = ::CreateFileA(
+        name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & not_plain) != 0 || info.nNumberOfLinks != 1 ||
+        !::SetEndOfFile(file)) {
+        ::CloseHandle(file);
         return -1;
     }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_TEXT);
+    if (fd < 0) ::CloseHandle(file);
     return fd;
 }
 
@@ -81,7 +94,8 @@ bool write_all(int fd, const char* data, std::size_t size) {
         const std::size_t chunk = std::min(size, largest_transfer);
         const int done = _write(fd, data, static_cast<unsigned>(chunk));
         if (done <= 0) return false;
-        // In text mode the count may include the added carriage returns.
+        // The count is of the caller's bytes, the carriage returns added in
+        // text mode not included; it is kept within the chunk all the same.
         const std::size_t taken = std::min(static_cast<std::size_t>(done), chunk);
         data += taken;
         size -= taken;
