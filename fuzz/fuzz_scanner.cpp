@@ -69,7 +69,8 @@ struct plain_reader {
 
 // Reads `data` with the reader and with the plain reading, each call of
 // `plan` in turn: '-' reads a line, a digit searches for texts[digit].
-void check_reading(std::string_view data, std::string_view plan, std::size_t block, std::size_t most) {
+void check_reading(std::string_view data, std::string_view plan, std::size_t block,
+                   std::size_t most) {
     static constexpr std::string_view texts[][2] = {
         {"FEATURES", ""}, {"ORIGIN", "  CDS  "}, {"  CDS  ", ""}, {"\r", ""}, {"x", "FEATURES"}};
     memory source{data, 0, most};
@@ -148,7 +149,8 @@ void check_records(const scan_result& r) {
     check(progress.empty() && r.state.cds_count == count, "progress without a record");
 }
 
-void check_blocks(std::string_view data, const scan_result& whole, std::size_t block, std::size_t most) {
+void check_blocks(std::string_view data, const scan_result& whole, std::size_t block,
+                  std::size_t most) {
     for (const std::string_view plan : {"-", "0", "1", "2", "3", "4", "-1-2", "01-1-34"})
         check_reading(data, plan, block, most);
     const scan_result small = scan(data, block, most);
