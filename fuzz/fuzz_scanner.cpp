@@ -1,14 +1,10 @@
-// The line reader and the scanner on arbitrary bytes.  Checked on every input:
-//   - the reader gives the lines of a plain byte-by-byte reading of the text
-//     rule, read_until's search included, in blocks of the default size, of
-//     402 to 702 bytes and with reads of 1 to 64 bytes (the input's first
-//     byte chooses), so that block boundaries fall everywhere;
-//   - the scan ends, and small blocks and short reads give what the default
-//     block gives;
-//   - the record file is a sequence of whole records, one progress item each.
-// fuzz/run builds it with libFuzzer.  Built with TQ5_REPLAY it is a program
-// that checks every file of the folders it is given, at many block sizes:
-// ctest runs it on fuzz/corpus/ and on the inputs of tests/cases/.
+// The line reader and the scanner on arbitrary bytes.  On every input: the
+// reader gives the lines of a plain byte-by-byte reading of the text rule,
+// read_until included, also in blocks of 402 to 702 bytes with reads of 1 to
+// 64 bytes (the first byte chooses); the scan ends, gives the same in small
+// blocks, and writes whole records with one progress item each.  fuzz/run
+// builds it with libFuzzer; built with TQ5_REPLAY it checks every file of the
+// folders it is given at many block sizes (ctest: fuzz/corpus/, tests/cases/).
 #include "extract/scanner.hpp"
 
 #include <cstdint>
