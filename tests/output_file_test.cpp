@@ -253,10 +253,11 @@ std::string many_records(int count) {
     return records;
 }
 
-TEST(OutputFile, WriteFailureStopsTheRunAndKeepsWhatWasWritten) {
+TEST(OutputFile, WriteFailureStopsTheRunAndKeepsTheWholeRecords) {
     SKIP_UNLESS_NATIVE();
     constexpr int count = 6000;
     const std::string full = text(many_records(count));
+    const std::string trailer = text("********************\n");
     for (const long long limit : {0LL, 1LL, 70'001LL, 300'000LL}) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         ASSERT_LT(limit, static_cast<long long>(full.size()));
@@ -269,29 +270,36 @@ TEST(OutputFile, WriteFailureStopsTheRunAndKeepsWhatWasWritten) {
         EXPECT_EQ(result.signal, 0);
         EXPECT_EQ(result.status, 1);
 
-        // The dialogue, progress items 1, 2, ... k for some k short of all,
+        // As many whole records as fit under the limit, the next one cut away.
+        const std::string on_disk = folder.read("out.t5");
+        EXPECT_LE(on_disk.size(), static_cast<std::size_t>(limit));
+        EXPECT_GT(full.find(trailer, on_disk.size()) + trailer.size(),
+                  static_cast<std::size_t>(limit));
+        EXPECT_TRUE(full.compare(0, on_disk.size(), on_disk) == 0)
+            << "the record file is not a prefix of the full record file";
+        EXPECT_TRUE(on_disk.empty() || on_disk.ends_with(trailer));
+        int kept = 0;
+        for (std::size_t at = 0; (at = on_disk.find(trailer, at)) != on_disk.npos; at += 1)
+            ++kept;
+
+        // The dialogue, progress items 1, 2, ... up to the last record kept,
         // then the message on a line of its own, and no "done".
         const std::string start = up_to_menu("in.gb", "out");
-        const std::string end = text("\n\aPROBLEM WRITING THE FILE out.t5.\n"
-                                     "THE RECORD FILE IS INCOMPLETE.\n");
+        const std::string end =
+            text("\n\aPROBLEM WRITING THE FILE out.t5.\n"
+                 "THE RECORD FILE IS INCOMPLETE.\n" +
+                 (kept == 0 ? std::string("IT HOLDS NO RECORDS.")
+                            : "IT HOLDS THE FIRST " + std::to_string(kept) + " RECORDS.") +
+                 "\n");
         const std::string& console = result.console;
         ASSERT_GE(console.size(), start.size() + end.size());
         EXPECT_EQ(console.substr(0, start.size()), start);
         EXPECT_EQ(console.substr(console.size() - end.size()), end);
-        const std::string items =
-            console.substr(start.size(), console.size() - start.size() - end.size());
         std::string expected_items;
-        int shown = 0;
-        while (expected_items.size() < items.size())
-            expected_items += "CDS " + std::to_string(++shown) + "  ";
-        EXPECT_EQ(items, expected_items);
-        EXPECT_LT(shown, count);
-
-        // Everything up to the limit reached the disk, and nothing else.
-        const std::string on_disk = folder.read("out.t5");
-        EXPECT_EQ(on_disk.size(), static_cast<std::size_t>(limit));
-        EXPECT_TRUE(full.compare(0, on_disk.size(), on_disk) == 0)
-            << "the record file is not a prefix of the full record file";
+        for (int shown = 1; shown <= kept; ++shown)
+            expected_items += "CDS " + std::to_string(shown) + "  ";
+        EXPECT_EQ(console.substr(start.size(), console.size() - start.size() - end.size()),
+                  expected_items);
     }
 }
 
@@ -305,7 +313,8 @@ TEST(OutputFile, ReadErrorStopsTheRun) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.console, up_to_menu("/proc/self/mem", "out") +
-                                  text("\n\aPROBLEM READING THE FILE /proc/self/mem.\n"));
+                                  text("\n\aPROBLEM READING THE FILE /proc/self/mem.\n"
+                                       "IT HOLDS NO RECORDS.\n"));
     EXPECT_EQ(folder.read("out.t5"), "");
 }
 

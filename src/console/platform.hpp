@@ -33,6 +33,16 @@ std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
 // are text: on Windows every line feed becomes CR LF on the way out.
 bool write_all(int fd, const char* data, std::size_t size);
 
+// The size of the file, or -1 if the system cannot tell it.
+std::int64_t file_size(int fd);
+
+// The bytes on disk of `bytes` written to a text file, `line_feeds` of them
+// line feeds: on Windows each of them took two.
+std::int64_t disk_size(std::int64_t bytes, std::int64_t line_feeds);
+
+// Cuts the file back to `size` bytes; false if that failed.
+bool cut_file(int fd, std::int64_t size);
+
 // Closes the file; false if the system reports that it could not be.
 bool close_file(int fd);
 
