@@ -30,7 +30,7 @@ awk 'BEGIN {
 }' >"$work/full/in.gb"
 cp "$work/full/in.gb" "$disk/in.gb"
 run() { (cd "$1" && printf 'in.gb out g\n' | "${@:2}" >"$1.console") && echo 0 || echo $?; }
-[ "$(run "$work/full" "$@")" = 0 ]
+[ "$(run "$work/full" "$@")" = 0 ] || { echo "FAILED: the run on a disk with room" >&2; exit 1; }
 status=$(run "$disk" "$@")
 
 fail() { echo "FAILED: $*" >&2; tail -c 300 "$disk.console" >&2; exit 1; }
