@@ -107,10 +107,6 @@ std::int64_t file_size(int fd) {
     return _filelengthi64(fd);
 }
 
-std::int64_t disk_size(std::int64_t bytes, std::int64_t line_feeds) {
-    return bytes + line_feeds;
-}
-
 bool cut_file(int fd, std::int64_t size) {
     return _chsize_s(fd, size) == 0;
 }
@@ -188,10 +184,6 @@ bool write_all(int fd, const char* data, std::size_t size) {
 std::int64_t file_size(int fd) {
     struct stat info {};
     return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-}
-
-std::int64_t disk_size(std::int64_t bytes, std::int64_t) {
-    return bytes;
 }
 
 bool cut_file(int fd, std::int64_t size) {

@@ -36,9 +36,13 @@ bool write_all(int fd, const char* data, std::size_t size);
 // The size of the file, or -1 if the system cannot tell it.
 std::int64_t file_size(int fd);
 
-// The bytes on disk of `bytes` written to a text file, `line_feeds` of them
-// line feeds: on Windows each of them took two.
-std::int64_t disk_size(std::int64_t bytes, std::int64_t line_feeds);
+// Whether each line feed written to a text file takes two bytes on disk
+// (CR LF, on Windows).
+#ifdef _WIN32
+inline constexpr bool line_feed_takes_two = true;
+#else
+inline constexpr bool line_feed_takes_two = false;
+#endif
 
 // Cuts the file back to `size` bytes; false if that failed.
 bool cut_file(int fd, std::int64_t size);

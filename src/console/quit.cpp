@@ -49,7 +49,7 @@ std::int64_t keep_whole_records(session& s) {
     // was handed every record.
     if (s.output_fd < 0) return ends.back().records;
     auto on_disk = [](const record_end& end) {
-        return platform::disk_size(end.bytes, end.line_feeds);
+        return end.bytes + (platform::line_feed_takes_two ? end.line_feeds : 0);
     };
     // The first end is in the file for certain; a later one if the file
     // reaches it.  A failed write may have left part of its bytes there.
