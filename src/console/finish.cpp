@@ -2,6 +2,8 @@
 #include "console/platform.hpp"
 #include "console/session.hpp"
 
+#include <algorithm>
+
 namespace tq5 {
 
 namespace {
@@ -14,8 +16,38 @@ bool write_to(int fd, const char* data, std::size_t size) {
     return platform::write_all(fd, data, size);
 }
 
+// Only where a line feed takes two bytes on disk are they counted.
+std::int64_t count_line_feeds(const char* begin, const char* end) {
+    return platform::line_feed_takes_two ? std::count(begin, end, '\n') : 0;
+}
+
 bool write_record(void* context, const char* data, std::size_t size) {
-    return write_to(static_cast<session*>(context)->output_fd, data, size);
+    auto& s = *static_cast<session*>(context);
+    if (!write_to(s.output_fd, data, size)) return false;
+    // The sink hands over all it holds: every record end noted so far is now
+    // in the file, and only the last one can still be the place to cut back to.
+    s.whole.handed_line_feeds += count_line_feeds(data, data + size);
+    s.whole.ends.front() = s.whole.ends.back();
+    s.whole.ends.resize(1);
+    return true;
+}
+
+// The scanner has just put the trailer of a record.  The line feeds are
+// counted once: those of bytes already handed to the file on their way out,
+// the others here, from the last record end on.
+void note_record_end(session& s) {
+    const record_end& last = s.whole.ends.back();
+    const out_sink& record = s.record;
+    const char* buffer = record.buffer.data();
+    const bool last_in_buffer = last.bytes >= record.handed;
+    const char* from = last_in_buffer ? buffer + (last.bytes - record.handed) : buffer;
+    record_end next;
+    next.bytes = record.handed + static_cast<std::int64_t>(record.used);
+    next.line_feeds = (last_in_buffer ? last.line_feeds : s.whole.handed_line_feeds) +
+                      count_line_feeds(from, buffer + record.used);
+    next.records = s.scan.cds_count;
+    next.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
+    s.whole.ends.push_back(next);
 }
 
 // Before the program asks for the next block of the input, everything
@@ -44,12 +76,18 @@ void run_extraction(session& s) {
     start_sink(s.record, {write_record, &s});
     s.record.write_failed = on_write_failed;
     s.record.hook_context = &s;
+    record_end start;
+    start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
+    s.whole.ends.assign(1, start);
+    s.whole.handed_line_feeds = 0;
     start_reading(s.input, {read_input, &s}, {before_fill, on_read_failed, &s});
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
-    while (s.scan.running != 0)
+    while (s.scan.running != 0) {
         scan_next_cds(s.scan, io);
+        if (s.scan.cds_count > s.whole.ends.back().records) note_record_end(s);
+    }
     finish_run(s);
 }
 

@@ -4,7 +4,11 @@
 
 namespace {
 
-bool write_console(void*, const char* data, std::size_t size) {
+bool write_console(void* context, const char* data, std::size_t size) {
+    // During a run the record file takes what it holds first: the progress
+    // items never reach the screen ahead of their records.
+    auto& s = *static_cast<tq5::session*>(context);
+    if (s.output_fd >= 0) tq5::flush(s.record);
     // Nothing sensible can be done about a console that takes no output.
     tq5::platform::write_all(tq5::platform::console_out, data, size);
     return true;
@@ -18,7 +22,7 @@ tq5::session the_session;
 int main() {
     tq5::platform::prepare_process();
     tq5::session& s = the_session;
-    tq5::start_sink(s.console, {write_console, nullptr}, 16 * 1024);
+    tq5::start_sink(s.console, {write_console, &s}, 16 * 1024);
     tq5::show_menu(s);
     tq5::run_extraction(s);
     tq5::platform::end_process(0);

@@ -103,6 +103,14 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+std::int64_t file_size(int fd) {
+    return _filelengthi64(fd);
+}
+
+bool cut_file(int fd, std::int64_t size) {
+    return _chsize_s(fd, size) == 0;
+}
+
 bool close_file(int fd) {
     return _close(fd) == 0;
 }
@@ -171,6 +179,18 @@ bool write_all(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(done);
     }
     return true;
+}
+
+std::int64_t file_size(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+bool cut_file(int fd, std::int64_t size) {
+    for (;;) {
+        if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return true;
+        if (errno != EINTR) return false;
+    }
 }
 
 bool close_file(int fd) {

@@ -33,6 +33,20 @@ std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
 // are text: on Windows every line feed becomes CR LF on the way out.
 bool write_all(int fd, const char* data, std::size_t size);
 
+// The size of the file, or -1 if the system cannot tell it.
+std::int64_t file_size(int fd);
+
+// Whether each line feed written to a text file takes two bytes on disk
+// (CR LF, on Windows).
+#ifdef _WIN32
+inline constexpr bool line_feed_takes_two = true;
+#else
+inline constexpr bool line_feed_takes_two = false;
+#endif
+
+// Cuts the file back to `size` bytes; false if that failed.
+bool cut_file(int fd, std::int64_t size);
+
 // Closes the file; false if the system reports that it could not be.
 bool close_file(int fd);
 

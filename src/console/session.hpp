@@ -7,8 +7,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tq5 {
 
@@ -27,6 +29,22 @@ struct reply_reader {
     std::string word; // the last answer read
 };
 
+// A place in the record file where a whole record ends, and where the
+// console then stood.
+struct record_end {
+    std::int64_t bytes = 0;         // bytes put to the record file before it
+    std::int64_t line_feeds = 0;    // line feeds among them
+    std::int64_t records = 0;       // whole records before it
+    std::int64_t console_bytes = 0; // bytes put to the console by then
+};
+
+// Where a failed run may cut the record file back to: the last record end
+// that the file has already taken, and every one after it.
+struct whole_records {
+    std::vector<record_end> ends;
+    std::int64_t handed_line_feeds = 0; // line feeds the file has taken
+};
+
 struct session {
     run_settings settings;
     out_sink console;
@@ -35,6 +53,7 @@ struct session {
     int output_fd = -1;
     line_reader input;
     out_sink record;
+    whole_records whole;
     scan_state scan;
 };
 
@@ -60,6 +79,12 @@ void show_menu(session& s);
 // The run: open both files, scan, finish.
 void run_extraction(session& s);
 void finish_run(session& s);
+
+// After a failure in the run: cuts the record file back to the end of its
+// last whole record on disk, takes back the progress items of the records cut
+// off that the console has not shown yet, and returns the count of whole
+// records the file keeps.
+std::int64_t keep_whole_records(session& s);
 
 [[noreturn]] void halt(session& s);
 [[noreturn]] void halt_at_end_of_answers(session& s);

@@ -9,12 +9,15 @@ void start_sink(out_sink& sink, byte_target target, std::size_t size) {
     sink.target = target;
     sink.buffer.assign(std::max<std::size_t>(size, 64), '\0');
     sink.used = 0;
+    sink.handed = 0;
     sink.failed = false;
 }
 
 bool flush(out_sink& sink) {
     if (sink.used > 0 && !sink.failed) {
-        if (!sink.target.write(sink.target.context, sink.buffer.data(), sink.used)) {
+        if (sink.target.write(sink.target.context, sink.buffer.data(), sink.used)) {
+            sink.handed += static_cast<std::int64_t>(sink.used);
+        } else {
             sink.failed = true;
             if (sink.write_failed != nullptr) sink.write_failed(sink.hook_context);
         }

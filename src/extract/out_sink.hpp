@@ -27,6 +27,7 @@ struct out_sink {
     void* hook_context = nullptr;
     std::vector<char> buffer;
     std::size_t used = 0;
+    std::int64_t handed = 0; // bytes the target has taken so far
     bool failed = false;
 };
 
