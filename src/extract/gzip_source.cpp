@@ -1,15 +1,9 @@
-// The gzip reader.  Two inflaters decode the members, both behind the same
-// calls: ISA-L's, about twice as fast on x86-64, where the system has its
-// library (it is loaded when the first gzip file is read, so the program
-// does not need it to start), and zlib's, linked into the program, on every
-// other system and where ISA-L is missing.
+// The gzip reader.  zlib decodes the members, straight into the line
+// reader's block; the reader here only feeds it the compressed bytes in
+// large pieces and decides what may come between and after the members.
 #include "extract/gzip_source.hpp"
 
 #include <zlib.h>
-#if defined(TQ5_WITH_ISAL)
-#include <dlfcn.h>
-#include <isa-l/igzip_lib.h>
-#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -21,33 +15,11 @@ namespace tq5 {
 namespace {
 
 constexpr std::size_t compressed_block = 128 * 1024;
-// zlib and ISA-L count in 32 bits.
+// zlib counts in 32 bits.
 constexpr std::size_t largest_request = std::size_t{1} << 30;
 
 enum class place { between_members, in_member, padding, ended, failed };
 enum class step { going, member_end, bad };
-
-#if defined(TQ5_WITH_ISAL)
-struct isal_calls {
-    void (*init)(inflate_state*) = nullptr;
-    int (*inflate)(inflate_state*) = nullptr;
-};
-
-// ISA-L's inflater, or null where the system does not have it.
-const isal_calls* isal() {
-    static const isal_calls calls = [] {
-        isal_calls found;
-        void* library = ::dlopen("libisal.so.2", RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) return found;
-        found.init =
-            reinterpret_cast<void (*)(inflate_state*)>(::dlsym(library, "isal_inflate_init"));
-        found.inflate = reinterpret_cast<int (*)(inflate_state*)>(::dlsym(library, "isal_inflate"));
-        if (found.init == nullptr || found.inflate == nullptr) found = {};
-        return found;
-    }();
-    return calls.inflate != nullptr ? &calls : nullptr;
-}
-#endif
 
 } // namespace
 
@@ -60,10 +32,6 @@ struct gzip_reader {
     place where = place::between_members;
     z_stream zlib{};
     bool zlib_ready = false;
-#if defined(TQ5_WITH_ISAL)
-    const isal_calls* isal = nullptr;
-    inflate_state isal_state{};
-#endif
 };
 
 namespace {
@@ -79,13 +47,6 @@ bool refill(gzip_reader& r) {
 }
 
 bool start_member(gzip_reader& r) {
-#if defined(TQ5_WITH_ISAL)
-    if (r.isal != nullptr) {
-        r.isal->init(&r.isal_state);
-        r.isal_state.crc_flag = ISAL_GZIP; // the header, the CRC and the length checked
-        return true;
-    }
-#endif
     if (r.zlib_ready) return inflateReset(&r.zlib) == Z_OK;
     // 16 + 15: a gzip header and trailer around the deflate data, a 32 KiB window.
     r.zlib_ready = inflateInit2(&r.zlib, 16 + 15) == Z_OK;
@@ -97,21 +58,6 @@ bool start_member(gzip_reader& r) {
 step inflate_some(gzip_reader& r, unsigned char* out, std::size_t room, std::size_t& made) {
     const auto in_size = static_cast<std::uint32_t>(std::min(r.avail, largest_request));
     const auto out_size = static_cast<std::uint32_t>(std::min(room, largest_request));
-#if defined(TQ5_WITH_ISAL)
-    if (r.isal != nullptr) {
-        inflate_state& st = r.isal_state;
-        st.next_in = const_cast<unsigned char*>(r.next);
-        st.avail_in = in_size;
-        st.next_out = out;
-        st.avail_out = out_size;
-        const int result = r.isal->inflate(&st);
-        made += out_size - st.avail_out;
-        r.avail -= static_cast<std::size_t>(st.next_in - r.next);
-        r.next = st.next_in;
-        if (result != ISAL_DECOMP_OK && result != ISAL_END_INPUT) return step::bad;
-        return st.block_state == ISAL_BLOCK_FINISH ? step::member_end : step::going;
-    }
-#endif
     z_stream& z = r.zlib;
     z.next_in = const_cast<unsigned char*>(r.next);
     z.avail_in = in_size;
@@ -196,12 +142,9 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken)
     gzip_reader_ptr reader(new gzip_reader);
     reader->compressed = compressed;
     reader->in.assign(std::max(compressed_block, taken.size()), 0);
-    std::memcpy(reader->in.data(), taken.data(), taken.size());
+    if (!taken.empty()) std::memcpy(reader->in.data(), taken.data(), taken.size());
     reader->next = reader->in.data();
     reader->avail = taken.size();
-#if defined(TQ5_WITH_ISAL)
-    reader->isal = isal();
-#endif
     return reader;
 }
 
