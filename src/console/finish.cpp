@@ -32,7 +32,10 @@ std::int64_t read_input(void* context, char* buffer, std::size_t capacity) {
         const std::string_view taken(head.bytes.data(), head.size);
         if (starts_gzip(taken)) s.gzip = open_gzip_reader({read_file, &s}, taken);
     }
-    if (s.gzip) return gzip_text(*s.gzip).read(s.gzip.get(), buffer, capacity);
+    if (s.gzip) {
+        const byte_source text = gzip_text(*s.gzip);
+        return text.read(text.context, buffer, capacity);
+    }
     if (head.handed < head.size) {
         const std::size_t count = std::min(capacity, head.size - head.handed);
         std::memcpy(buffer, head.bytes.data() + head.handed, count);
