@@ -3,13 +3,46 @@
 #include "console/session.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tq5 {
 
 namespace {
 
-std::int64_t read_input(void* context, char* buffer, std::size_t capacity) {
+std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
     return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
+}
+
+// The input as the line reader sees it.  The first request reads the first
+// two bytes on their own: a gzip file is then read through the gzip reader
+// (its text is what the line reader gets), any other file byte for byte,
+// those two bytes first.
+std::int64_t read_input(void* context, char* buffer, std::size_t capacity) {
+    auto& s = *static_cast<session*>(context);
+    input_start& head = s.input_head;
+    if (!head.read) {
+        while (head.size < head.bytes.size()) {
+            const std::int64_t got =
+                read_file(context, head.bytes.data() + head.size, head.bytes.size() - head.size);
+            if (got < 0) return -1;
+            if (got == 0) break;
+            head.size += static_cast<std::size_t>(got);
+        }
+        head.read = true;
+        const std::string_view taken(head.bytes.data(), head.size);
+        if (starts_gzip(taken)) s.gzip = open_gzip_reader({read_file, &s}, taken);
+    }
+    if (s.gzip) {
+        const byte_source text = gzip_text(*s.gzip);
+        return text.read(text.context, buffer, capacity);
+    }
+    if (head.handed < head.size) {
+        const std::size_t count = std::min(capacity, head.size - head.handed);
+        std::memcpy(buffer, head.bytes.data() + head.handed, count);
+        head.handed += count;
+        return static_cast<std::int64_t>(count);
+    }
+    return read_file(context, buffer, capacity);
 }
 
 bool write_to(int fd, const char* data, std::size_t size) {
@@ -96,6 +129,7 @@ void finish_run(session& s) {
     flush(s.record);
     platform::close_file(s.input_fd);
     s.input_fd = -1;
+    s.gzip.reset();
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
     if (!closed) fail_writing(s);
