@@ -109,11 +109,11 @@ def write_case(name, gz, text, fails=False):
     (folder / "in").mkdir(parents=True)
     (folder / "out").mkdir()
     (folder / "in" / NAME).write_bytes(gz)
-    (folder / "answers").write_bytes(ANSWERS)
-    (folder / "console").write_bytes(console)
+    (folder / "answers.txt").write_bytes(ANSWERS)
+    (folder / "console.txt").write_bytes(console)
     (folder / "out" / "out.t5").write_bytes(records)
     if fails:
-        (folder / "status").write_text("1\n")
+        (folder / "status.txt").write_text("1\n")
 
 
 def main():
