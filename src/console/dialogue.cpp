@@ -15,7 +15,7 @@ bool peek(reply_reader& replies, char& c) {
     if (replies.begin == replies.end) {
         if (replies.done) return false;
         const std::int64_t got =
-            platform::read_some(platform::console_in, replies.buffer.data(), replies.buffer.size());
+            platform::read_answers(replies.buffer.data(), replies.buffer.size());
         if (got <= 0) {
             replies.done = true;
             return false;
@@ -78,7 +78,7 @@ void ask_input_file(session& s) {
     for (;;) {
         say(s, "Name of input file (GenBank file): ");
         flush_console(s);
-        s.settings.input_name = read_reply(s);
+        s.settings.input_name = platform::name_from_answer(read_reply(s));
         const int fd = platform::open_input(s.settings.input_name, true);
         if (fd >= 0) {
             platform::close_file(fd);
@@ -104,7 +104,7 @@ void ask_output_file(session& s) {
     for (;;) {
         say(s, "\nName of output file(.t5 suffix added): ");
         flush_console(s);
-        s.settings.output_name = read_reply(s) + ".t5";
+        s.settings.output_name = platform::name_from_answer(read_reply(s)) + ".t5";
         const int fd = platform::create_new_output(s.settings.output_name);
         if (fd >= 0) {
             platform::close_file(fd);

@@ -10,7 +10,7 @@ bool write_console(void* context, const char* data, std::size_t size) {
     auto& s = *static_cast<tq5::session*>(context);
     if (s.output_fd >= 0) tq5::flush(s.record);
     // Nothing sensible can be done about a console that takes no output.
-    tq5::platform::write_all(tq5::platform::console_out, data, size);
+    tq5::platform::write_console(data, size);
     return true;
 }
 

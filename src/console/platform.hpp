@@ -1,6 +1,10 @@
 // Everything that differs between the operating systems: opening, creating,
-// reading, writing and closing files, and ending the process.  Descriptors
-// are plain integers; -1 means "no file".
+// reading, writing and closing files, the console's text, and ending the
+// process.  Descriptors are plain integers; -1 means "no file".
+//
+// File names are bytes on POSIX systems, taken and written as they come.  On
+// Windows they are held in UTF-8 and handed to the system's wide-character
+// calls, so that a name in any language names the file it spells.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +32,22 @@ int open_output_for_run(const std::string& name);
 
 // Reads up to `capacity` bytes: the count, 0 at the end, -1 on an error.
 std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
+
+// Reads the answers from standard input like `read_some`; `capacity` is at
+// least 4.  On Windows, from a console, what the user typed comes as UTF-8,
+// whatever the console's code pages, and Ctrl-Z ends the answers as it does
+// in text mode.
+std::int64_t read_answers(char* buffer, std::size_t capacity);
+
+// The file name that an answer spells.  On Windows an answer that is not
+// valid UTF-8 came from a pipe or a file in the ANSI code page, and is turned
+// into UTF-8; elsewhere, and for valid UTF-8, the answer itself.
+std::string name_from_answer(const std::string& answer);
+
+// Writes to the console (standard output) like `write_all`.  On Windows a
+// console is given the text, UTF-8, as wide characters, so that every name
+// shows as typed; standard output that is not a console gets the bytes.
+bool write_console(const char* data, std::size_t size);
 
 // Writes all bytes; false if that failed.  The record file and the console
 // are text: on Windows every line feed becomes CR LF on the way out.
