@@ -57,10 +57,9 @@ std::wstring wide(const std::string& text, UINT code_page, DWORD flags) {
     return result;
 }
 
-// The name as the system's wide-character calls take it.  A name with a NUL
-// in it names no file: it is given as an empty name, which nothing opens.
+// The name, UTF-8, as the system's wide-character calls take it (up to a NUL
+// in it, as everywhere).  Empty, which names no file, if it is not UTF-8.
 std::wstring wide_name(const std::string& name) {
-    if (name.find('\0') != std::string::npos) return {};
     return wide(name, CP_UTF8, MB_ERR_INVALID_CHARS);
 }
 
