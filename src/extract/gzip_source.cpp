@@ -32,6 +32,8 @@ constexpr std::size_t slot_count = 6;
 // A BGZF member's header: the fixed part, the extra field's length, and
 // in the extra field the subfield "BC" that holds the member's size.
 constexpr std::size_t bgzf_fixed = 12;
+// Room after the text of a job's last member.
+constexpr std::size_t spare = 64;
 
 enum class job_end {
     more,      // the text goes on in the next job
@@ -209,8 +211,10 @@ void inflate_job(gzip_reader& r, text_job& job, inflater_state* inflater) {
         const std::uint32_t crc = read_le32(member + span.size - 8);
         const std::uint32_t length = read_le32(member + span.size - 4);
         r.kind->restart(inflater);
+        // A little more room than the text needs: ISA-L notes the end of a
+        // stream only with room to spare.
         const inflate_call call = r.kind->inflate(inflater, member + header, deflate_size,
-                                                  job.text.get() + job.text_size, length);
+                                                  job.text.get() + job.text_size, length + spare);
         std::array<unsigned char, 8> back{};
         const bool sound =
             call.step == inflate_step::stream_end &&
@@ -349,7 +353,7 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken,
 
     r.jobs.resize(slot_count);
     for (text_job& job : r.jobs) {
-        job.text = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_text);
+        job.text = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_text + spare);
         job.packed = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_packed);
     }
     for (unsigned at = 0; at < workers; ++at)
