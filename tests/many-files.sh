@@ -21,7 +21,6 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED ($way, $step): $*" >&2 && exit 1; }
-bad="cut-short.seq.gz has blank.gb"
 
 # tq5's own runs, in the inputs' folder; the good ones must end with status 0.
 mkdir "$work/genbank" "$work/ref"
@@ -30,8 +29,13 @@ cp "$work/genbank/plasmid.gb" "$work/genbank/-leading-dash.gbk"
 cp "$work/genbank/contigs.seq" "$work/genbank/has blank.gb"
 gzip -nc "$work/genbank/contigs.seq" >"$work/late.seq.gz"
 reference() { (cd "$work/genbank" && "$tq5" <<<"$1 $work/ref/$1 g" >/dev/null); }
-good=$(cd "$work/genbank" && ls | grep -E '\.(gb|gbk|gbff|seq)(\.gz)?$' | grep -v ' ' | grep -vx cut-short.seq.gz)
-for name in $good; do reference "$name" || { echo "FAILED: tq5 on $name" >&2 && exit 1; }; done
+good=()
+for path in "$work"/genbank/*; do
+    name=${path##*/}
+    [[ $name =~ \.(gb|gbk|gbff|seq)(\.gz)?$ && $name != *' '* && $name != cut-short.seq.gz ]] || continue
+    good+=("$name")
+    reference "$name" || { echo "FAILED: tq5 on $name" >&2 && exit 1; }
+done
 ! reference cut-short.seq.gz || { echo "FAILED: tq5 did not fail on cut-short.seq.gz" >&2 && exit 1; }
 cp "$work/late.seq.gz" "$work/genbank/" && reference late.seq.gz && rm "$work/genbank/late.seq.gz"
 
@@ -52,7 +56,7 @@ run() { # the way's run in $dir: its output in $dir/run.txt, its status
 written() { (cd "$dir" && find t5 -newer marker -type f | sort | tr '\n' ' '); }
 records() { # the record files in t5/ are exactly those of the names given, as tq5's own runs
     [ "$(cd "$dir/t5" && find . -name '*.t5' -printf '%P\n' | sort)" = "$(printf '%s.t5\n' "$@" | sort)" ] ||
-        fail "record files: $(ls -A "$dir/t5" | tr '\n' ' ')"
+        fail "record files: $(find "$dir/t5" -printf '%P ')"
     for name in "$@"; do cmp "$work/ref/$name.t5" "$dir/t5/$name.t5" || fail "$name.t5 differs"; done
     [ -z "$(find "$dir/t5" -name '.run-tq5.*')" ] || fail "a temporary folder is left"
 }
@@ -76,21 +80,22 @@ for way in snakemake parallel; do
     step="first run"
     status=$(run)
     [ "$status" != 0 ] || fail "status 0"
-    records $good
+    records "${good[@]}"
     both_failed
-    for name in $good; do grep -q 'TQ5_v3 done.' "$dir/t5/logs/$name.log" || fail "the log of $name"; done
+    for name in "${good[@]}"; do grep -q 'TQ5_v3 done.' "$dir/t5/logs/$name.log" || fail "the log of $name"; done
     if [ "$way" = snakemake ]; then # the failed jobs' outputs are missing for Snakemake, the others ok
         snakemake -s "$root/examples/workflow/Snakefile" -d "$dir" --summary >"$dir/summary.txt" 2>&1
-        [ "$(awk -F '\t' '$6 == "ok" { print $1 }' "$dir/summary.txt" | sort)" = "$(printf 't5/%s.t5\n' $good | sort)" ] &&
-            [ "$(awk -F '\t' '$6 == "missing" { print $1 }' "$dir/summary.txt" | sort | tr '\n' ' ')" = \
-                "t5/cut-short.seq.gz.t5 t5/has blank.gb.t5 " ] || fail "summary: $(cat "$dir/summary.txt")"
+        state() { awk -F '\t' -v s="$1" '$6 == s { print $1 }' "$dir/summary.txt" | sort | tr '\n' ' '; }
+        [ "$(state ok)" = "$(printf 't5/%s.t5\n' "${good[@]}" | sort | tr '\n' ' ')" ] &&
+            [ "$(state missing)" = "t5/cut-short.seq.gz.t5 t5/has blank.gb.t5 " ] ||
+            fail "summary: $(cat "$dir/summary.txt")"
     fi
 
     step="second run"
     status=$(run)
     [ "$status" != 0 ] || fail "status 0"
     [ "$(written)" = "t5/logs/cut-short.seq.gz.log t5/logs/has blank.gb.log " ] || fail "wrote $(written)"
-    records $good
+    records "${good[@]}"
     both_failed
 
     step="a new file"
@@ -99,7 +104,7 @@ for way in snakemake parallel; do
     status=$(run)
     [ "$status" = 0 ] || fail "status $status: $(cat "$dir/run.txt")"
     [ "$(written)" = "t5/late.seq.gz.t5 t5/logs/late.seq.gz.log " ] || fail "wrote $(written)"
-    records $good late.seq.gz
+    records "${good[@]}" late.seq.gz
 
     step="nothing to do"
     status=$(run)
@@ -110,7 +115,7 @@ for way in snakemake parallel; do
     status=$(run)
     [ "$status" = 0 ] || fail "status $status: $(cat "$dir/run.txt")"
     [ "$(written)" = "t5/-leading-dash.gbk.t5 t5/logs/-leading-dash.gbk.log " ] || fail "wrote $(written)"
-    records $good late.seq.gz
+    records "${good[@]}" late.seq.gz
     echo "passed: $way"
 done
 echo "2 passed, 0 failed"
