@@ -10,7 +10,8 @@
 //     byte's two low bits, intact (0), with one byte of the file flipped
 //     (1), or with the size in one member's header covering the next member
 //     too (2) or one too small (3); with an end-of-file member in the middle.
-// With each inflater, the threaded reader must give the same text and the
+// With each inflater, the threaded reader (or, by the second byte, the same
+// reader where no thread can be started) must give the same text and the
 // same end (0, or -1 for bad data, staying so) as the reading member after
 // member on this thread, and the text compressed here and not damaged must
 // come back byte for byte.  (The inflaters themselves may part on damaged
@@ -157,13 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         // The size in a member's header is only a hint: one that also
         // covers the next member, or one too small, changes nothing.
         const std::size_t hinted = (mode + second) % (members.size() - 1);
-        const auto size = static_cast<std::uint32_t>(members[hinted].size());
+        const auto own = static_cast<std::uint32_t>(members[hinted].size());
+        const auto next = static_cast<std::uint32_t>(members[hinted + 1].size());
         if (second % 4 == 2) {
-            members[hinted].replace(16, 2, le(size + members[hinted + 1].size() - 1, 2));
+            members[hinted].replace(16, 2, le(own + next - 1, 2));
             members[hinted] += members[hinted + 1];
             members.erase(members.begin() + static_cast<std::ptrdiff_t>(hinted) + 1);
         }
-        if (second % 4 == 3) members[hinted].replace(16, 2, le(size - 2, 2));
+        if (second % 4 == 3) members[hinted].replace(16, 2, le(own - 2, 2));
         file.clear();
         for (const std::string& member : members)
             file += member;
@@ -181,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const outcome reference = one_by_one(file, per_read, request, *kind);
         if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
         options.inflater = kind;
+        options.no_threads = second % 8 == 7;
         const outcome got = threaded(file, per_read, request, options);
         check(got.end == reference.end, "threaded reader: another end");
         // Where the data is bad, how far ISA-L decodes before it stops

@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -104,6 +105,7 @@ struct gzip_reader {
     bool stop = false;
     std::vector<std::thread> threads;
     gzip_stream_ptr stream; // after the BGZF members
+    bool on_caller = false; // no thread could be started: `stream` is read here
 
     // The scanner's side.
     text_job* current = nullptr;
@@ -257,6 +259,18 @@ void inflate_one_by_one(gzip_reader& r) {
     }
 }
 
+// False if the system has no thread to give (the work is then done on the
+// caller's thread, only later).
+bool start_thread(gzip_reader& r, void (*work)(gzip_reader&)) {
+    if (r.options.no_threads) return false;
+    try {
+        r.threads.emplace_back(work, std::ref(r));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 void stop_threads(gzip_reader& r) {
     {
         std::lock_guard lock(r.mutex);
@@ -293,11 +307,12 @@ void read_rest_one_by_one(gzip_reader& r) {
     r.claimed = r.taken = 0;
     r.stop = false;
     r.current = nullptr;
-    r.threads.emplace_back(inflate_one_by_one, std::ref(r));
+    if (!start_thread(r, inflate_one_by_one)) r.on_caller = true;
 }
 
 std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
     auto& r = *static_cast<gzip_reader*>(context);
+    if (r.on_caller) return read_gzip_stream(*r.stream, buffer, capacity);
     for (;;) {
         if (text_job* job = r.current) {
             if (r.current_at < job->text_size) {
@@ -357,7 +372,13 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken,
         job.packed = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_packed);
     }
     for (unsigned at = 0; at < workers; ++at)
-        r.threads.emplace_back(inflate_members, std::ref(r));
+        if (!start_thread(r, inflate_members)) break;
+    if (r.threads.empty()) {
+        r.stream =
+            open_gzip_stream({read_file_source, &r},
+                             {reinterpret_cast<const char*>(r.carry.get()), r.carry_end}, *r.kind);
+        r.on_caller = true;
+    }
     return reader;
 }
 

@@ -12,7 +12,9 @@
 // ends it, is decided as by the reading member after member
 // (gzip_stream.hpp): the text decoded before a fault is handed out first,
 // the fault (-1) comes with the next read, and every read after it fails
-// too.  No thread outlives the reader.
+// too.  No thread outlives the reader.  Where the system gives no thread,
+// the reader inflates on the caller's thread instead, one member after
+// another.
 #pragma once
 
 #include "extract/inflater.hpp"
@@ -32,7 +34,8 @@ struct gzip_options {
     const inflater_kind* inflater = nullptr; // nullptr: the default one
     std::size_t job_text = 256 * 1024;       // text handed over at a time
     std::size_t job_packed = 128 * 1024;     // compressed BGZF members at a time
-    unsigned workers = 0; // threads inflating BGZF members; 0: one per core, at most 4
+    unsigned workers = 0;    // threads inflating BGZF members; 0: one per core, at most 4
+    bool no_threads = false; // as where the system has no thread to give: all on the caller's
 };
 
 struct gzip_reader;
