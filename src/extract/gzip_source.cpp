@@ -295,15 +295,15 @@ void read_rest_one_by_one(gzip_reader& r) {
         rest.insert(rest.end(), job.packed.get(), job.packed.get() + job.packed_size);
     }
     rest.insert(rest.end(), r.carry.get() + r.carry_begin, r.carry.get() + r.carry_end);
+    // The compressed buffers go before the reading one by one takes its own.
     r.carry.reset();
     r.carry_begin = r.carry_end = 0;
-
-    r.stream = open_gzip_stream({read_file_source, &r},
-                                {reinterpret_cast<const char*>(rest.data()), rest.size()}, *r.kind);
     for (text_job& job : r.jobs) {
         job.ready = false;
         job.packed.reset();
     }
+    r.stream = open_gzip_stream({read_file_source, &r},
+                                {reinterpret_cast<const char*>(rest.data()), rest.size()}, *r.kind);
     r.claimed = r.taken = 0;
     r.stop = false;
     r.current = nullptr;
