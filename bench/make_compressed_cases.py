@@ -83,9 +83,12 @@ def bgzf_block(text):
             struct.pack("<II", zlib.crc32(text), len(text)))
 
 
+def bgzf_blocks(text, block=500):
+    return [bgzf_block(text[at:at + block]) for at in range(0, len(text), block)]
+
+
 def bgzf(text, block=500):
-    blocks = [bgzf_block(text[at:at + block]) for at in range(0, len(text), block)]
-    return b"".join(blocks) + bgzf_block(b"")  # the empty end-of-file block
+    return b"".join(bgzf_blocks(text, block)) + bgzf_block(b"")  # the empty end-of-file block
 
 
 def reference(text):
@@ -102,8 +105,10 @@ def write_case(name, gz, text, fails=False):
     console, records = reference(text)
     if fails:
         done = b"\nTQ5_v3 done.\n"
+        count = records.count(b"#CDS=")
+        kept = {0: b"NO RECORDS", 1: b"THE FIRST RECORD"}.get(count, b"THE FIRST %d RECORDS" % count)
         console = console[:console.index(done)] + b"\n\aPROBLEM READING THE FILE " + \
-            NAME.encode() + b".\n"
+            NAME.encode() + b".\nIT HOLDS " + kept + b".\n"
     folder = CASES / name
     shutil.rmtree(folder, ignore_errors=True)
     (folder / "in").mkdir(parents=True)
@@ -153,6 +158,38 @@ def main():
     write_case("garbage-after-last-member", whole + b"LOCUS\n", text, True)
     write_case("nonzero-byte-in-padding", whole + bytes(100) + b"\x01" + bytes(10), text, True)
     write_case("magic-only", b"\x1f\x8b", b"", True)
+
+    # BGZF members are inflated side by side; whatever is not a sound BGZF
+    # member is read one member after another, with the same outcome.  The
+    # third last block lies in the sequence data of the last record.
+    blocks = bgzf_blocks(text)
+    end = bgzf_block(b"")
+    bad = len(blocks) - 3
+
+    def damaged(change):
+        block = bytearray(blocks[bad])
+        change(block)
+        return b"".join(blocks[:bad]) + bytes(block) + b"".join(blocks[bad + 1:]) + end
+
+    def flip(at):
+        return lambda block: block.__setitem__(at, block[at] ^ 0x01)
+
+    def size_field(delta):
+        return lambda block: block.__setitem__(
+            slice(16, 18), struct.pack("<H", struct.unpack("<H", block[16:18])[0] + delta))
+
+    write_case("bgzf-member-with-wrong-crc", damaged(flip(-8)), text, True)
+    write_case("bgzf-member-with-wrong-length", damaged(flip(-4)), text, True)
+    write_case("bgzf-member-with-corrupt-deflate-data",
+               damaged(lambda block: block.__setitem__(slice(18, 19), b"\x07")), text, True)
+    write_case("bgzf-cut-short-inside-a-member",
+               b"".join(blocks[:bad]) + blocks[bad][:len(blocks[bad]) // 2], text, True)
+    # The size in the header is only a hint: a wrong one changes nothing.
+    write_case("bgzf-member-size-too-large", damaged(size_field(+1)), text)
+    write_case("bgzf-member-size-too-small", damaged(size_field(-1)), text)
+    cut = sum(len(t) for t in [text[at:at + 500] for at in range(0, bad * 500, 500)])
+    write_case("bgzf-then-plain-members",
+               b"".join(blocks[:bad]) + member(text[cut:], 9) + member(b"") + end, text)
 
 
 if __name__ == "__main__":

@@ -22,7 +22,7 @@ set(MINGW_ARCH "i686" CACHE STRING "Target processor: i686 or x86_64")
 set_property(CACHE MINGW_ARCH PROPERTY STRINGS i686 x86_64)
 set(MINGW_PREFIX "${MINGW_ARCH}-w64-mingw32" CACHE STRING
     "Tool prefix of the MinGW-w64 cross compiler")
-set(MINGW_VARIANT "" CACHE STRING
+set(MINGW_VARIANT "posix" CACHE STRING
     "Thread model suffix of the compiler: empty, win32 or posix")
 
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,15 +1,31 @@
 // libFuzzer target: the gzip reader.  The first byte picks the mode and the
-// lengths of the compressed reads (1 to 64 bytes) and of the text requests.
-//   - even: the rest is text, compressed here into two members cut where the
-//     second byte says, with zero padding when its low bit is set; the reader
-//     must give the text back byte for byte and then end, not fail;
-//   - odd: the rest is a compressed file as it comes; the reader must end or
-//     fail within a bounded number of reads, and stay ended or failed.
+// sizes: of the compressed reads (1 to 64 bytes), of the text requests, of
+// the jobs handed between the threads, and the number of threads.
+//   - odd: the rest is a compressed file as it comes;
+//   - even, bit 1 clear: the rest is text, compressed here into two members
+//     cut where the second byte says, with zero padding when its low bit
+//     is set;
+//   - even, bit 1 set: the rest is text, compressed here into BGZF members
+//     of up to 1 + 2 * (second byte) bytes of text each; by the second
+//     byte's two low bits, intact (0), with one byte of the file flipped
+//     (1), or with the size in one member's header covering the next member
+//     too (2) or one too small (3); with an end-of-file member in the middle.
+// With each inflater, the threaded reader (or, by the second byte, the same
+// reader where no thread can be started) must give the same text and the
+// same end (0, or -1 for bad data, staying so) as the reading member after
+// member on this thread, and the text compressed here and not damaged must
+// come back byte for byte.  (The inflaters themselves may part on damaged
+// deflate data: ISA-L decodes some invalid codes further before it stops.)
+//
+// Built with TQ5_REPLAY it checks every file of the folders it is given, in
+// every mode, with several sizes (ctest: the seeds and the cases' inputs).
 #include "extract/gzip_source.hpp"
+#include "extract/gzip_stream.hpp"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -30,45 +46,184 @@ std::int64_t read_memory(void* context, char* buffer, std::size_t capacity) {
     return static_cast<std::int64_t>(count);
 }
 
-std::string gzip_member(std::string_view text) {
+void check(bool holds, const char* what) {
+    if (holds) return;
+    std::fprintf(stderr, "fuzz_gzip: %s\n", what);
+    std::abort();
+}
+
+std::string deflated(std::string_view text) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
-    std::string out(deflateBound(&z, text.size()) + 32, '\0');
+    check(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK, "deflateInit2");
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 32, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
     z.avail_in = static_cast<uInt>(text.size());
     z.next_out = reinterpret_cast<Bytef*>(out.data());
     z.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+    check(deflate(&z, Z_FINISH) == Z_STREAM_END, "deflate");
     out.resize(z.total_out);
     deflateEnd(&z);
     return out;
 }
 
+std::string le(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int at = 0; at < bytes; ++at)
+        out += static_cast<char>(value >> (8 * at));
+    return out;
+}
+
+std::string trailer(std::string_view text) {
+    const auto crc =
+        crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+    return le(static_cast<std::uint32_t>(crc), 4) + le(static_cast<std::uint32_t>(text.size()), 4);
+}
+
+std::string gzip_member(std::string_view text) {
+    return std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10) + deflated(text) +
+           trailer(text);
+}
+
+std::string bgzf_member(std::string_view text) {
+    const std::string data = deflated(text);
+    const auto size = static_cast<std::uint32_t>(18 + data.size() + 8);
+    return std::string("\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00"
+                       "BC\x02\x00",
+                       16) +
+           le(size - 1, 2) + data + trailer(text);
+}
+
+struct outcome {
+    std::string text;
+    std::int64_t end = 1;
+};
+
+outcome drain(tq5::byte_source source, std::size_t request) {
+    outcome got;
+    std::vector<char> buffer(request);
+    while (got.end > 0) {
+        got.end = source.read(source.context, buffer.data(), buffer.size());
+        if (got.end > 0) got.text.append(buffer.data(), static_cast<std::size_t>(got.end));
+    }
+    check(source.read(source.context, buffer.data(), buffer.size()) == got.end, "end not sticky");
+    return got;
+}
+
+std::int64_t read_stream(void* context, char* buffer, std::size_t capacity) {
+    return tq5::read_gzip_stream(*static_cast<tq5::gzip_stream*>(context), buffer, capacity);
+}
+
+outcome one_by_one(std::string_view file, std::size_t per_read, std::size_t request,
+                   const tq5::inflater_kind& kind) {
+    memory_file source{file, per_read};
+    const auto stream = tq5::open_gzip_stream({read_memory, &source}, {}, kind);
+    return drain({read_stream, stream.get()}, request);
+}
+
+outcome threaded(std::string_view file, std::size_t per_read, std::size_t request,
+                 const tq5::gzip_options& options) {
+    memory_file source{file, per_read};
+    // The first two bytes are taken before the reader starts, as the program does.
+    const std::string_view taken = file.substr(0, std::min<std::size_t>(2, file.size()));
+    source.data.remove_prefix(taken.size());
+    const auto reader = tq5::open_gzip_reader({read_memory, &source}, taken, options);
+    return drain(tq5::gzip_text(*reader), request);
+}
+
+const tq5::inflater_kind* const inflaters[] = {&tq5::zlib_inflater, &tq5::isal_inflater};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;
+    const unsigned mode = bytes[0];
+    const unsigned second = bytes[1];
     const std::string_view rest(reinterpret_cast<const char*>(bytes) + 1, size - 1);
-    const bool compress = bytes[0] % 2 == 0;
     std::string file(rest);
-    if (compress) {
-        const std::size_t cut = rest.size() * bytes[1] / 256;
+    bool intact = false;
+    if (mode % 2 == 0 && (mode & 2) == 0) {
+        const std::size_t cut = rest.size() * second / 256;
         file = gzip_member(rest.substr(0, cut)) + gzip_member(rest.substr(cut));
-        if (bytes[1] % 2 == 1) file += std::string(100, '\0');
+        if (second % 2 == 1) file += std::string(100, '\0');
+        intact = true;
+    } else if (mode % 2 == 0) {
+        const std::size_t piece = 1 + 2 * std::size_t{second};
+        std::vector<std::string> members;
+        for (std::size_t at = 0; at < rest.size(); at += piece) {
+            members.push_back(bgzf_member(rest.substr(at, piece)));
+            // An end-of-file member in the middle, as in BGZF files joined with cat.
+            if (at == piece * (second % 8)) members.push_back(bgzf_member({}));
+        }
+        members.push_back(bgzf_member({}));
+        // The size in a member's header is only a hint: one that also
+        // covers the next member, or one too small, changes nothing.
+        const std::size_t hinted = (mode + second) % (members.size() - 1);
+        const auto own = static_cast<std::uint32_t>(members[hinted].size());
+        const auto next = static_cast<std::uint32_t>(members[hinted + 1].size());
+        if (second % 4 == 2) {
+            members[hinted].replace(16, 2, le(own + next - 1, 2));
+            members[hinted] += members[hinted + 1];
+            members.erase(members.begin() + static_cast<std::ptrdiff_t>(hinted) + 1);
+        }
+        if (second % 4 == 3) members[hinted].replace(16, 2, le(own - 2, 2));
+        file.clear();
+        for (const std::string& member : members)
+            file += member;
+        intact = second % 4 != 1;
+        if (!intact) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
     }
-    memory_file source{file, 1 + bytes[0] % 64u};
-    const auto reader = tq5::open_gzip_reader({read_memory, &source}, {});
-    const tq5::byte_source text = tq5::gzip_text(*reader);
-    std::string got;
-    std::vector<char> buffer(1 + bytes[0] / 4u);
-    std::int64_t last = 1;
-    // Deflate expands a byte into at most 1032 or so: a bound on the reads.
-    for (std::size_t reads = 0; last > 0; ++reads) {
-        if (reads > 1100 * file.size() + 10) std::abort(); // never ends
-        last = text.read(text.context, buffer.data(), buffer.size());
-        if (last > 0) got.append(buffer.data(), static_cast<std::size_t>(last));
+
+    const std::size_t per_read = 1 + mode % 64;
+    const std::size_t request = 1 + mode / 4;
+    tq5::gzip_options options;
+    options.job_text = 16 + (mode * 37 + second * 11) % 2000;
+    options.job_packed = 32 + (mode * 53 + second * 3) % 2000;
+    options.workers = 1 + mode % 3;
+    for (const tq5::inflater_kind* kind : inflaters) {
+        const outcome reference = one_by_one(file, per_read, request, *kind);
+        if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
+        options.inflater = kind;
+        options.no_threads = second % 8 == 7;
+        const outcome got = threaded(file, per_read, request, options);
+        check(got.end == reference.end, "threaded reader: another end");
+        // Where the data is bad, how far ISA-L decodes before it stops
+        // depends on the pieces it is given: the texts agree as far as both go.
+        const std::size_t common = std::min(got.text.size(), reference.text.size());
+        check(got.text.compare(0, common, reference.text, 0, common) == 0,
+              "threaded reader: another text");
+        check(got.end != 0 || got.text.size() == reference.text.size(),
+              "threaded reader: another length");
     }
-    if (text.read(text.context, buffer.data(), buffer.size()) != last) std::abort(); // not sticky
-    if (compress && (last != 0 || got != rest)) std::abort(); // not the text compressed
     return 0;
 }
+
+#ifdef TQ5_REPLAY
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+// Every file in every mode: as it is, as the text of two members, and as
+// the text of BGZF members, whole or with a byte flipped.
+int main(int argc, char** argv) {
+    const unsigned char variants[][2] = {{1, 0},    {255, 0}, {64, 101}, {6, 252},
+                                         {130, 21}, {70, 9},  {190, 22}, {254, 23}};
+    int files = 0;
+    for (int i = 1; i < argc; ++i) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
+            if (!entry.is_regular_file()) continue;
+            std::ostringstream bytes;
+            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+            for (const auto& variant : variants) {
+                std::string input = bytes.str().substr(0, 16 * 1024);
+                input.insert(0, 1, static_cast<char>(variant[0]));
+                if (variant[0] % 2 == 0) input.insert(1, 1, static_cast<char>(variant[1]));
+                LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()),
+                                       input.size());
+            }
+            ++files;
+        }
+    }
+    std::printf("%d inputs checked\n", files);
+    return files > 0 ? 0 : 1;
+}
+#endif

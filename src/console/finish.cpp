@@ -124,12 +124,17 @@ void run_extraction(session& s) {
     finish_run(s);
 }
 
+void stop_reading(session& s) {
+    // The inflating threads end first: they read the input file.
+    s.gzip.reset();
+    if (s.input_fd >= 0) platform::close_file(s.input_fd);
+    s.input_fd = -1;
+}
+
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
-    platform::close_file(s.input_fd);
-    s.input_fd = -1;
-    s.gzip.reset();
+    stop_reading(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
     if (!closed) fail_writing(s);

@@ -68,6 +68,7 @@ std::int64_t keep_whole_records(session& s) {
 }
 
 void fail_writing(session& s) {
+    stop_reading(s);
     const std::int64_t kept = keep_whole_records(s);
     // The progress line is still open: the message starts on a line of its own.
     line_end(s);
@@ -82,6 +83,7 @@ void fail_reading(session& s) {
     // Whatever was extracted before the error goes to disk first; the record
     // that the error broke off is then cut away.
     flush(s.record);
+    stop_reading(s);
     const std::int64_t kept = keep_whole_records(s);
     line_end(s);
     say_problem(s, "READING", s.settings.input_name);

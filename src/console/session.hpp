@@ -92,6 +92,8 @@ void show_menu(session& s);
 // The run: open both files, scan, finish.
 void run_extraction(session& s);
 void finish_run(session& s);
+// Ends the reading of the input: its threads, if any, and its file.
+void stop_reading(session& s);
 
 // After a failure in the run: cuts the record file back to the end of its
 // last whole record on disk, takes back the progress items of the records cut
