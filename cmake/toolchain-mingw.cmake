@@ -15,8 +15,10 @@
 # Options (cache variables, may be given with -D):
 #   MINGW_ARCH      i686 or x86_64 (set by the two small files)
 #   MINGW_PREFIX    tool prefix, default "<MINGW_ARCH>-w64-mingw32"
-#   MINGW_VARIANT   "" (Debian's default alternative, the win32 thread
-#                   model), "win32" or "posix"
+#   MINGW_VARIANT   "posix" (the default: the program inflates gzip input
+#                   on threads, and only the posix thread model has
+#                   std::thread; its winpthread is linked statically), or
+#                   "win32", or "" for Debian's default alternative
 
 set(MINGW_ARCH "i686" CACHE STRING "Target processor: i686 or x86_64")
 set_property(CACHE MINGW_ARCH PROPERTY STRINGS i686 x86_64)
