@@ -178,6 +178,17 @@ def main():
         return lambda block: block.__setitem__(
             slice(16, 18), struct.pack("<H", struct.unpack("<H", block[16:18])[0] + delta))
 
+    # A header with every optional field: extra field, name, comment and
+    # the header's own CRC (its low 16 bits), also one that does not match.
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    body = packer.compress(text) + packer.flush() + struct.pack("<II", zlib.crc32(text), len(text))
+    head = (b"\x1f\x8b\x08\x1e\x00\x00\x00\x00\x00\x03" + struct.pack("<H", 6) + b"XY\x02\x00ab" +
+            b"in.gb\x00" + b"a note\x00")
+    crc16 = struct.pack("<H", zlib.crc32(head) & 0xFFFF)
+    write_case("header-with-every-optional-field", head + crc16 + body, text)
+    wrong16 = struct.pack("<H", (zlib.crc32(head) & 0xFFFF) ^ 0x0100)
+    write_case("header-crc-that-does-not-match", head + wrong16 + body + member(text), b"", True)
+
     write_case("bgzf-member-with-wrong-crc", damaged(flip(-8)), text, True)
     write_case("bgzf-member-with-wrong-length", damaged(flip(-4)), text, True)
     write_case("bgzf-member-with-corrupt-deflate-data",

@@ -182,6 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     for (const tq5::inflater_kind* kind : inflaters) {
         const outcome reference = one_by_one(file, per_read, request, *kind);
         if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
+        // The reading does not depend on how the bytes come: all at once
+        // gives the same (with zlib to the byte, ISA-L see below).
+        const outcome at_once = one_by_one(file, file.size() + 1, file.size() + 1, *kind);
+        check(at_once.end == reference.end, "read at once: another end");
+        check(kind != &tq5::zlib_inflater || at_once.text == reference.text,
+              "read at once: another text");
         options.inflater = kind;
         options.no_threads = second % 8 == 7;
         const outcome got = threaded(file, per_read, request, options);

@@ -78,12 +78,16 @@ void take(gzip_stream& r, std::size_t count) {
 bool collect(gzip_stream& r, std::size_t size) {
     const std::size_t count = std::min(size - r.field_size, r.avail);
     std::memcpy(r.field.data() + r.field_size, r.next, count);
-    r.header_crc = r.kind->crc32(r.header_crc, r.next, count);
     take(r, count);
     r.field_size += count;
     if (r.field_size < size) return false;
     r.field_size = 0;
     return true;
+}
+
+// The header's own CRC covers every header byte before it.
+void add_to_header_crc(gzip_stream& r, std::size_t size) {
+    r.header_crc = r.kind->crc32(r.header_crc, r.field.data(), size);
 }
 
 // Passes a zero-terminated field; true once its terminator is passed.
@@ -121,6 +125,7 @@ bool read_header(gzip_stream& r) {
         switch (r.part) {
         case header_part::fixed:
             if (!collect(r, 10)) break;
+            add_to_header_crc(r, 10);
             if (r.field[0] != 0x1f || r.field[1] != 0x8b || r.field[2] != 8 ||
                 (r.field[3] & flags_reserved) != 0)
                 return false;
@@ -129,6 +134,7 @@ bool read_header(gzip_stream& r) {
             break;
         case header_part::extra_length:
             if (!collect(r, 2)) break;
+            add_to_header_crc(r, 2);
             r.skip = read_le16(r.field.data());
             r.part = header_part::extra;
             break;
@@ -144,13 +150,11 @@ bool read_header(gzip_stream& r) {
         case header_part::comment:
             if (pass_text(r)) r.part = after(r.part, r.flags);
             break;
-        case header_part::header_crc: {
-            const std::uint32_t expected = r.header_crc & 0xffff;
+        case header_part::header_crc:
             if (!collect(r, 2)) break;
-            if (read_le16(r.field.data()) != expected) return false;
+            if (read_le16(r.field.data()) != (r.header_crc & 0xffff)) return false;
             r.part = header_part::done;
             break;
-        }
         case header_part::done:
             break;
         }
