@@ -10,6 +10,8 @@
 //     byte's two low bits, intact (0), with one byte of the file flipped
 //     (1), or with the size in one member's header covering the next member
 //     too (2) or one too small (3); with an end-of-file member in the middle.
+// In both modes that compress, bit 5 of the second byte makes the file end
+// in a read error three quarters of the way in.
 // With each inflater, the threaded reader (or, by the second byte, the same
 // reader where no thread can be started) must give the same text and the
 // same end (0, or -1 for bad data, staying so) as the reading member after
@@ -36,10 +38,12 @@ namespace {
 struct memory_file {
     std::string_view data;
     std::size_t most_per_read;
+    bool fails = false; // a read error where the data ends
 };
 
 std::int64_t read_memory(void* context, char* buffer, std::size_t capacity) {
     auto& file = *static_cast<memory_file*>(context);
+    if (file.fails && file.data.empty()) return -1;
     const std::size_t count = std::min({capacity, file.most_per_read, file.data.size()});
     if (count > 0) std::memcpy(buffer, file.data.data(), count);
     file.data.remove_prefix(count);
@@ -113,16 +117,16 @@ std::int64_t read_stream(void* context, char* buffer, std::size_t capacity) {
     return tq5::read_gzip_stream(*static_cast<tq5::gzip_stream*>(context), buffer, capacity);
 }
 
-outcome one_by_one(std::string_view file, std::size_t per_read, std::size_t request,
+outcome one_by_one(std::string_view file, bool fails, std::size_t per_read, std::size_t request,
                    const tq5::inflater_kind& kind) {
-    memory_file source{file, per_read};
+    memory_file source{file, per_read, fails};
     const auto stream = tq5::open_gzip_stream({read_memory, &source}, {}, kind);
     return drain({read_stream, stream.get()}, request);
 }
 
-outcome threaded(std::string_view file, std::size_t per_read, std::size_t request,
+outcome threaded(std::string_view file, bool fails, std::size_t per_read, std::size_t request,
                  const tq5::gzip_options& options) {
-    memory_file source{file, per_read};
+    memory_file source{file, per_read, fails};
     // The first two bytes are taken before the reader starts, as the program does.
     const std::string_view taken = file.substr(0, std::min<std::size_t>(2, file.size()));
     source.data.remove_prefix(taken.size());
@@ -173,6 +177,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (!intact) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
     }
 
+    // A read error three quarters into the file, by bit 5 of the second byte.
+    const bool fails = (second & 32) != 0 && mode % 2 == 0;
+    if (fails) {
+        file.resize(file.size() * 3 / 4);
+        intact = false;
+    }
     const std::size_t per_read = 1 + mode % 64;
     const std::size_t request = 1 + mode / 4;
     tq5::gzip_options options;
@@ -180,17 +190,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     options.job_packed = 32 + (mode * 53 + second * 3) % 2000;
     options.workers = 1 + mode % 3;
     for (const tq5::inflater_kind* kind : inflaters) {
-        const outcome reference = one_by_one(file, per_read, request, *kind);
+        const outcome reference = one_by_one(file, fails, per_read, request, *kind);
         if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
         // The reading does not depend on how the bytes come: all at once
         // gives the same (with zlib to the byte, ISA-L see below).
-        const outcome at_once = one_by_one(file, file.size() + 1, file.size() + 1, *kind);
+        const outcome at_once = one_by_one(file, fails, file.size() + 1, file.size() + 1, *kind);
         check(at_once.end == reference.end, "read at once: another end");
         check(kind != &tq5::zlib_inflater || at_once.text == reference.text,
               "read at once: another text");
         options.inflater = kind;
         options.no_threads = second % 8 == 7;
-        const outcome got = threaded(file, per_read, request, options);
+        const outcome got = threaded(file, fails, per_read, request, options);
         check(got.end == reference.end, "threaded reader: another end");
         // Where the data is bad, how far ISA-L decodes before it stops
         // depends on the pieces it is given: the texts agree as far as both go.
@@ -208,8 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 #include <fstream>
 #include <sstream>
 
-// Every file in every mode: as it is, as the text of two members, and as
-// the text of BGZF members, whole or with a byte flipped.
+// Every file as it is, then in every mode: as a compressed file, as the
+// text of two members, and as the text of BGZF members, whole or damaged.
 int main(int argc, char** argv) {
     const unsigned char variants[][2] = {{1, 0},    {255, 0}, {64, 101}, {6, 252},
                                          {130, 21}, {70, 9},  {190, 22}, {254, 23}};
@@ -219,6 +229,9 @@ int main(int argc, char** argv) {
             if (!entry.is_regular_file()) continue;
             std::ostringstream bytes;
             bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+            // As it is (a seed or a fuzzer's find), then in every mode.
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.str().data()),
+                                   bytes.str().size());
             for (const auto& variant : variants) {
                 std::string input = bytes.str().substr(0, 16 * 1024);
                 input.insert(0, 1, static_cast<char>(variant[0]));

@@ -267,9 +267,19 @@ std::int64_t read_gzip_stream(gzip_stream& r, char* buffer, std::size_t capacity
     const std::size_t room = std::min(capacity, std::size_t{1} << 30);
     std::size_t made = 0;
     while (made < room && r.where != place::ended && r.where != place::failed) {
-        if (r.avail == 0 && !r.compressed_done && !refill(r)) {
-            r.where = place::failed;
-            break;
+        if (r.avail == 0 && !r.compressed_done) {
+            // What the inflater can still give from the bytes it has taken
+            // (the rest of a long match, its buffered bits) comes out before
+            // the source is asked again: a read error must not take it.
+            if (r.where == place::body) {
+                const std::size_t made_before = made;
+                read_body(r, out, room, made);
+                if (made > made_before || r.where != place::body) continue;
+            }
+            if (!refill(r)) {
+                r.where = place::failed;
+                break;
+            }
         }
         advance(r, out, room, made);
     }

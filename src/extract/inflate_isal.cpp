@@ -56,10 +56,16 @@ inflate_call inflate(inflater_state* state, const unsigned char* in, std::size_t
     inflate_call call;
     call.consumed = in_count - z.avail_in;
     call.produced = out_count - z.avail_out;
-    if (result < 0)
+    if (result < 0) {
+        // The text of a call that fails is not all decoded text: ISA-L
+        // copies a match that reaches back before the stream's start from
+        // its own buffer, and only then reports the distance as invalid.
+        // None of it is handed out.
         call.step = inflate_step::bad;
-    else if (z.block_state == ISAL_BLOCK_FINISH)
+        call.produced = 0;
+    } else if (z.block_state == ISAL_BLOCK_FINISH) {
         call.step = inflate_step::stream_end;
+    }
     return call;
 }
 
