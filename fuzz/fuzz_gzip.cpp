@@ -17,7 +17,8 @@
 // same end (0, or -1 for bad data, staying so) as the reading member after
 // member on this thread, and the text compressed here and not damaged must
 // come back byte for byte.  (The inflaters themselves may part on damaged
-// deflate data: ISA-L decodes some invalid codes further before it stops.)
+// deflate data: each stops where it finds the fault, and ISA-L hands out
+// nothing of the call in which it does.)
 //
 // Built with TQ5_REPLAY it checks every file of the folders it is given, in
 // every mode, with several sizes (ctest: the seeds and the cases' inputs).
@@ -202,8 +203,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         options.no_threads = second % 8 == 7;
         const outcome got = threaded(file, fails, per_read, request, options);
         check(got.end == reference.end, "threaded reader: another end");
-        // Where the data is bad, how far ISA-L decodes before it stops
-        // depends on the pieces it is given: the texts agree as far as both go.
+        // Where the data is bad, how far ISA-L gets before it stops depends
+        // on the pieces it is given: the texts agree as far as both go.
         const std::size_t common = std::min(got.text.size(), reference.text.size());
         check(got.text.compare(0, common, reference.text, 0, common) == 0,
               "threaded reader: another text");
