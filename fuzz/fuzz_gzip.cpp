@@ -215,35 +215,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 }
 
 #ifdef TQ5_REPLAY
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "replay_files.hpp"
 
 // Every file as it is, then in every mode: as a compressed file, as the
 // text of two members, and as the text of BGZF members, whole or damaged.
 int main(int argc, char** argv) {
     const unsigned char variants[][2] = {{1, 0},    {255, 0}, {64, 101}, {6, 252},
                                          {130, 21}, {70, 9},  {190, 22}, {254, 23}};
-    int files = 0;
-    for (int i = 1; i < argc; ++i) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
-            if (!entry.is_regular_file()) continue;
-            std::ostringstream bytes;
-            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
-            // As it is (a seed or a fuzzer's find), then in every mode.
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.str().data()),
-                                   bytes.str().size());
-            for (const auto& variant : variants) {
-                std::string input = bytes.str().substr(0, 16 * 1024);
-                input.insert(0, 1, static_cast<char>(variant[0]));
-                if (variant[0] % 2 == 0) input.insert(1, 1, static_cast<char>(variant[1]));
-                LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()),
-                                       input.size());
-            }
-            ++files;
+    return replay_files(argc, argv, [&](const std::string& bytes) {
+        // As it is (a seed or a fuzzer's find), then in every mode.
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        for (const auto& variant : variants) {
+            std::string input = bytes.substr(0, 16 * 1024);
+            input.insert(0, 1, static_cast<char>(variant[0]));
+            if (variant[0] % 2 == 0) input.insert(1, 1, static_cast<char>(variant[1]));
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()),
+                                   input.size());
         }
-    }
-    std::printf("%d inputs checked\n", files);
-    return files > 0 ? 0 : 1;
+    });
 }
 #endif

@@ -169,27 +169,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 }
 
 #ifdef TQ5_REPLAY
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "replay_files.hpp"
 
 int main(int argc, char** argv) {
-    int files = 0;
-    for (int i = 1; i < argc; ++i) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
-            if (!entry.is_regular_file()) continue;
-            std::ostringstream bytes;
-            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
-            const std::string data = bytes.str();
-            const scan_result whole = scan(data, tq5::default_block_size, 0);
-            check_records(whole);
-            // Every block size from the least on for small inputs, fewer for large ones.
-            for (std::size_t block = 402; block < 702; block += 1 + data.size() / 1024)
-                check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : 0);
-            ++files;
-        }
-    }
-    std::printf("%d inputs checked\n", files);
-    return files > 0 ? 0 : 1;
+    return replay_files(argc, argv, [](const std::string& data) {
+        const scan_result whole = scan(data, tq5::default_block_size, 0);
+        check_records(whole);
+        // Every block size from the least on for small inputs, fewer for large ones.
+        for (std::size_t block = 402; block < 702; block += 1 + data.size() / 1024)
+            check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : 0);
+    });
 }
 #endif
