@@ -282,6 +282,13 @@ void stop_threads(gzip_reader& r) {
     r.threads.clear();
 }
 
+// The compressed bytes `rest`, then the rest of the file, are read member
+// after member: on a thread of their own, or on the caller's.
+void read_one_by_one(gzip_reader& r, std::string_view rest) {
+    r.stream = open_gzip_stream({read_file_source, &r}, rest, *r.kind);
+    if (!start_thread(r, inflate_one_by_one)) r.on_caller = true;
+}
+
 // From the job being read on: its members not decoded, those of the jobs
 // cut after it, and the carry go to the one-by-one reading.
 void read_rest_one_by_one(gzip_reader& r) {
@@ -302,12 +309,10 @@ void read_rest_one_by_one(gzip_reader& r) {
         job.ready = false;
         job.packed.reset();
     }
-    r.stream = open_gzip_stream({read_file_source, &r},
-                                {reinterpret_cast<const char*>(rest.data()), rest.size()}, *r.kind);
     r.claimed = r.taken = 0;
     r.stop = false;
     r.current = nullptr;
-    if (!start_thread(r, inflate_one_by_one)) r.on_caller = true;
+    read_one_by_one(r, {reinterpret_cast<const char*>(rest.data()), rest.size()});
 }
 
 std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
@@ -373,12 +378,8 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken,
     }
     for (unsigned at = 0; at < workers; ++at)
         if (!start_thread(r, inflate_members)) break;
-    if (r.threads.empty()) {
-        r.stream =
-            open_gzip_stream({read_file_source, &r},
-                             {reinterpret_cast<const char*>(r.carry.get()), r.carry_end}, *r.kind);
-        r.on_caller = true;
-    }
+    if (r.threads.empty())
+        read_one_by_one(r, {reinterpret_cast<const char*>(r.carry.get()), r.carry_end});
     return reader;
 }
 
