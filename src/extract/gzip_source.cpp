@@ -126,12 +126,17 @@ std::int64_t read_file_source(void* context, char* into, std::size_t capacity) {
                      capacity);
 }
 
+// The slot of the job with number `seq`.
+text_job& slot(gzip_reader& r, std::uint64_t seq) {
+    return r.jobs[static_cast<std::size_t>(seq % r.jobs.size())];
+}
+
 // Waits for a free slot and claims it; nullptr once the reader stops.
 text_job* claim_job(gzip_reader& r) {
     std::unique_lock lock(r.mutex);
     r.slot_free.wait(lock, [&] { return r.stop || r.claimed < r.taken + r.jobs.size(); });
     if (r.stop) return nullptr;
-    text_job& job = r.jobs[r.claimed++ % r.jobs.size()];
+    text_job& job = slot(r, r.claimed++);
     job.text_size = 0;
     job.packed_size = 0;
     job.decoded_packed = 0;
@@ -298,7 +303,7 @@ void read_rest_one_by_one(gzip_reader& r) {
     rest.insert(rest.end(), first.packed.get() + first.decoded_packed,
                 first.packed.get() + first.packed_size);
     for (std::uint64_t seq = r.taken + 1; seq < r.claimed; ++seq) {
-        const text_job& job = r.jobs[seq % r.jobs.size()];
+        const text_job& job = slot(r, seq);
         rest.insert(rest.end(), job.packed.get(), job.packed.get() + job.packed_size);
     }
     rest.insert(rest.end(), r.carry.get() + r.carry_begin, r.carry.get() + r.carry_end);
@@ -341,7 +346,7 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
             r.slot_free.notify_all();
         }
         std::unique_lock lock(r.mutex);
-        text_job& next = r.jobs[r.taken % r.jobs.size()];
+        text_job& next = slot(r, r.taken);
         r.job_ready.wait(lock, [&] { return next.ready; });
         r.current = &next;
         r.current_at = 0;
