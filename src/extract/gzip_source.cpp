@@ -222,11 +222,10 @@ void inflate_job(gzip_reader& r, text_job& job, inflater_state* inflater) {
         // stream only with room to spare.
         const inflate_call call = r.kind->inflate(inflater, member + header, deflate_size,
                                                   job.text.get() + job.text_size, length + spare);
-        std::array<unsigned char, 8> back{};
-        const bool sound =
-            call.step == inflate_step::stream_end &&
-            call.consumed - r.kind->over_read(inflater, back.data()) == deflate_size &&
-            call.produced == length && r.kind->text_crc(inflater) == crc;
+        std::array<unsigned char, most_over_read> back{};
+        const bool sound = call.step == inflate_step::stream_end && call.consumed == deflate_size &&
+                           r.kind->over_read(inflater, back.data()) == 0 &&
+                           call.produced == length && r.kind->text_crc(inflater) == crc;
         if (!sound) {
             job.end = job_end::one_by_one;
             return;

@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::size_t compressed_block = 128 * 1024;
 // Room in front of the compressed bytes for those the inflater gives back.
-constexpr std::size_t headroom = 16;
+constexpr std::size_t headroom = most_over_read;
 
 enum class place { between_members, header, body, trailer, padding, ended, failed };
 enum class header_part { fixed, extra_length, extra, name, comment, header_crc, done };
@@ -182,7 +182,7 @@ void read_body(gzip_stream& r, unsigned char* out, std::size_t room, std::size_t
         r.where = place::failed;
     } else if (call.step == inflate_step::stream_end) {
         // Bytes taken beyond the deflate data go back in front of the rest.
-        std::array<unsigned char, 8> back{};
+        std::array<unsigned char, most_over_read> back{};
         const std::size_t count = r.kind->over_read(r.inflater.get(), back.data());
         r.next -= count;
         r.avail += count;

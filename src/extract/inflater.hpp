@@ -26,6 +26,8 @@ struct inflate_call {
 
 struct inflater_state;
 
+inline constexpr std::size_t most_over_read = 16;
+
 struct inflater_kind {
     const char* name;
     inflater_state* (*create)();
@@ -33,8 +35,10 @@ struct inflater_kind {
     // Ready for a new deflate stream.
     void (*restart)(inflater_state* state);
     // Decodes from [in, in + in_size) into [out, out + out_size).  At the
-    // stream's end the inflater may have taken a few bytes beyond it (at
-    // most 8); `over_read` then gives them back, in order.
+    // stream's end `consumed` counts only the bytes of `in` that belong to
+    // the stream; the inflater may also have taken bytes beyond it in the
+    // calls before, which `over_read` then gives back, in order (at most
+    // `most_over_read`): they go in front of the rest of `in`.
     inflate_call (*inflate)(inflater_state* state, const unsigned char* in, std::size_t in_size,
                             unsigned char* out, std::size_t out_size);
     std::size_t (*over_read)(const inflater_state* state, unsigned char* into);
