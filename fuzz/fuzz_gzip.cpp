@@ -11,19 +11,21 @@
 //     (1), or with the size in one member's header covering the next member
 //     too (2) or one too small (3); with an end-of-file member in the middle.
 // In both modes that compress, bit 5 of the second byte makes the file end
-// in a read error three quarters of the way in.
-// With each inflater, the threaded reader (or, by the second byte, the same
-// reader where no thread can be started) must give the same text and the
-// same end (0, or -1 for bad data, staying so) as the reading member after
-// member on this thread, and the text compressed here and not damaged must
-// come back byte for byte.  (The inflaters themselves may part on damaged
-// deflate data: each stops where it finds the fault, and ISA-L hands out
+// in a read error three quarters of the way in: the reading must fail, and
+// the text it gave must be the start of the text compressed here (unless a
+// byte was flipped).
+// With each inflater, the threaded reader, with as many threads as it wants
+// or with the system refusing a thread after 0 to 4 starts (by the first
+// two bytes), must give the same text and the same end (0, or -1 for bad
+// data, staying so) as the reading member after member on this thread, and
+// the text compressed here and not damaged must come back byte for byte.  (The inflaters themselves
+// may part on damaged deflate data: each stops where it finds the fault, and ISA-L hands out
 // nothing of the call in which it does.)
 //
 // Built with TQ5_REPLAY it checks every file of the folders it is given, in
 // every mode, with several sizes (ctest: the seeds and the cases' inputs).
-#include "extract/gzip_source.hpp"
-#include "extract/gzip_stream.hpp"
+#include "gzip/gzip_reader.hpp"
+#include "gzip/gzip_stream.hpp"
 
 #include <zlib.h>
 
@@ -146,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string_view rest(reinterpret_cast<const char*>(bytes) + 1, size - 1);
     std::string file(rest);
     bool intact = false;
+    bool flipped = false;
     if (mode % 2 == 0 && (mode & 2) == 0) {
         const std::size_t cut = rest.size() * second / 256;
         file = gzip_member(rest.substr(0, cut)) + gzip_member(rest.substr(cut));
@@ -174,8 +177,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         file.clear();
         for (const std::string& member : members)
             file += member;
-        intact = second % 4 != 1;
-        if (!intact) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
+        flipped = second % 4 == 1;
+        intact = !flipped;
+        if (flipped) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
     }
 
     // A read error three quarters into the file, by bit 5 of the second byte.
@@ -190,9 +194,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     options.job_text = 16 + (mode * 37 + second * 11) % 2000;
     options.job_packed = 32 + (mode * 53 + second * 3) % 2000;
     options.workers = 1 + mode % 3;
+    const std::size_t starts = (mode / 2 + second) % 8;
+    if (starts < 5) options.thread_limit = starts;
     for (const tq5::inflater_kind* kind : inflaters) {
         const outcome reference = one_by_one(file, fails, per_read, request, *kind);
         if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
+        // A read error is never the end of the text.
+        if (fails) check(reference.end == -1, "a read error taken as the end of the data");
+        if (fails && !flipped)
+            check(std::string_view(rest).starts_with(reference.text), "read error: not the text");
         // The reading does not depend on how the bytes come: all at once
         // gives the same (with zlib to the byte, ISA-L see below).
         const outcome at_once = one_by_one(file, fails, file.size() + 1, file.size() + 1, *kind);
@@ -200,7 +210,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         check(kind != &tq5::zlib_inflater || at_once.text == reference.text,
               "read at once: another text");
         options.inflater = kind;
-        options.no_threads = second % 8 == 7;
         const outcome got = threaded(file, fails, per_read, request, options);
         check(got.end == reference.end, "threaded reader: another end");
         // Where the data is bad, how far ISA-L gets before it stops depends

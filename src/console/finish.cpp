@@ -3,7 +3,6 @@
 #include "console/session.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace tq5 {
 
@@ -11,38 +10,6 @@ namespace {
 
 std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
     return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
-}
-
-// The input as the line reader sees it.  The first request reads the first
-// two bytes on their own: a gzip file is then read through the gzip reader
-// (its text is what the line reader gets), any other file byte for byte,
-// those two bytes first.
-std::int64_t read_input(void* context, char* buffer, std::size_t capacity) {
-    auto& s = *static_cast<session*>(context);
-    input_start& head = s.input_head;
-    if (!head.read) {
-        while (head.size < head.bytes.size()) {
-            const std::int64_t got =
-                read_file(context, head.bytes.data() + head.size, head.bytes.size() - head.size);
-            if (got < 0) return -1;
-            if (got == 0) break;
-            head.size += static_cast<std::size_t>(got);
-        }
-        head.read = true;
-        const std::string_view taken(head.bytes.data(), head.size);
-        if (starts_gzip(taken)) s.gzip = open_gzip_reader({read_file, &s}, taken);
-    }
-    if (s.gzip) {
-        const byte_source text = gzip_text(*s.gzip);
-        return text.read(text.context, buffer, capacity);
-    }
-    if (head.handed < head.size) {
-        const std::size_t count = std::min(capacity, head.size - head.handed);
-        std::memcpy(buffer, head.bytes.data() + head.handed, count);
-        head.handed += count;
-        return static_cast<std::int64_t>(count);
-    }
-    return read_file(context, buffer, capacity);
 }
 
 bool write_to(int fd, const char* data, std::size_t size) {
@@ -113,7 +80,8 @@ void run_extraction(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    start_reading(s.input, {read_input, &s}, {before_fill, on_read_failed, &s});
+    open_input_text(s.text, {read_file, &s});
+    start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
@@ -126,7 +94,7 @@ void run_extraction(session& s) {
 
 void stop_reading(session& s) {
     // The inflating threads end first: they read the input file.
-    s.gzip.reset();
+    close_input_text(s.text);
     if (s.input_fd >= 0) platform::close_file(s.input_fd);
     s.input_fd = -1;
 }

@@ -1,7 +1,7 @@
 // The program's process-long objects and the console procedures over them.
 #pragma once
 
-#include "extract/gzip_source.hpp"
+#include "extract/input_text.hpp"
 #include "extract/line_reader.hpp"
 #include "extract/out_sink.hpp"
 #include "extract/scanner.hpp"
@@ -47,23 +47,13 @@ struct whole_records {
     std::int64_t handed_line_feeds = 0; // line feeds the file has taken
 };
 
-// The first bytes of the input file, read on their own to tell a gzip file
-// from a plain one, and handed out first when the file is plain.
-struct input_start {
-    std::array<char, 2> bytes{};
-    std::size_t size = 0;
-    std::size_t handed = 0;
-    bool read = false;
-};
-
 struct session {
     run_settings settings;
     out_sink console;
     reply_reader replies;
     int input_fd = -1;
     int output_fd = -1;
-    input_start input_head;
-    gzip_reader_ptr gzip; // set for a gzip input file
+    input_text text; // the input file's text, plain or inflated
     line_reader input;
     out_sink record;
     whole_records whole;

@@ -14,6 +14,8 @@
 //   - a NUL byte is stored like any other, but the line's text ends there.
 #pragma once
 
+#include "bytes/byte_source.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -33,13 +35,6 @@ struct text_line {
 
     std::string_view view() const { return {text.data(), size}; }
     bool contains(std::string_view needle) const { return view().find(needle) != view().npos; }
-};
-
-// Where the bytes come from.  `read` fills up to `capacity` bytes and returns
-// how many it stored, 0 at the end of the data, or -1 on a read error.
-struct byte_source {
-    std::int64_t (*read)(void* context, char* buffer, std::size_t capacity) = nullptr;
-    void* context = nullptr;
 };
 
 // Calls made by the reader: `before_fill` just before every request to the

@@ -9,7 +9,9 @@
 // CRC that does not match), deflate data that cannot be decoded, a CRC or
 // length in the trailer that does not match the text, or after the last
 // member bytes that are neither zeros nor another member.
-#include "extract/gzip_stream.hpp"
+#include "gzip/gzip_stream.hpp"
+
+#include "gzip/gzip_format.hpp"
 
 #include <algorithm>
 #include <array>
@@ -26,13 +28,6 @@ constexpr std::size_t headroom = most_over_read;
 
 enum class place { between_members, header, body, trailer, padding, ended, failed };
 enum class header_part { fixed, extra_length, extra, name, comment, header_crc, done };
-
-// The header's flags.
-constexpr unsigned flag_header_crc = 2;
-constexpr unsigned flag_extra = 4;
-constexpr unsigned flag_name = 8;
-constexpr unsigned flag_comment = 16;
-constexpr unsigned flags_reserved = 0xe0;
 
 } // namespace
 
@@ -52,7 +47,7 @@ struct gzip_stream {
     std::size_t skip = 0;          // bytes of the extra field still to pass
     std::uint32_t header_crc = 0;  // of the header bytes so far
     std::uint32_t text_length = 0; // of the member's text, modulo 2^32
-    std::array<unsigned char, 10> field{};
+    std::array<unsigned char, gzip::fixed_header_size> field{};
     std::size_t field_size = 0;
 };
 
@@ -102,17 +97,17 @@ bool pass_text(gzip_stream& r) {
 header_part after(header_part part, unsigned flags) {
     switch (part) {
     case header_part::fixed:
-        if ((flags & flag_extra) != 0) return header_part::extra_length;
+        if ((flags & gzip::flag_extra) != 0) return header_part::extra_length;
         [[fallthrough]];
     case header_part::extra_length:
     case header_part::extra:
-        if ((flags & flag_name) != 0) return header_part::name;
+        if ((flags & gzip::flag_name) != 0) return header_part::name;
         [[fallthrough]];
     case header_part::name:
-        if ((flags & flag_comment) != 0) return header_part::comment;
+        if ((flags & gzip::flag_comment) != 0) return header_part::comment;
         [[fallthrough]];
     case header_part::comment:
-        if ((flags & flag_header_crc) != 0) return header_part::header_crc;
+        if ((flags & gzip::flag_header_crc) != 0) return header_part::header_crc;
         [[fallthrough]];
     default:
         return header_part::done;
@@ -124,18 +119,19 @@ bool read_header(gzip_stream& r) {
     while (r.avail > 0 && r.part != header_part::done) {
         switch (r.part) {
         case header_part::fixed:
-            if (!collect(r, 10)) break;
-            add_to_header_crc(r, 10);
-            if (r.field[0] != 0x1f || r.field[1] != 0x8b || r.field[2] != 8 ||
-                (r.field[3] & flags_reserved) != 0)
+            if (!collect(r, gzip::fixed_header_size)) break;
+            add_to_header_crc(r, gzip::fixed_header_size);
+            if (r.field[0] != gzip::magic_0 || r.field[1] != gzip::magic_1 ||
+                r.field[2] != gzip::method_deflate ||
+                (r.field[gzip::flags_at] & gzip::flags_reserved) != 0)
                 return false;
-            r.flags = r.field[3];
+            r.flags = r.field[gzip::flags_at];
             r.part = after(r.part, r.flags);
             break;
         case header_part::extra_length:
             if (!collect(r, 2)) break;
             add_to_header_crc(r, 2);
-            r.skip = read_le16(r.field.data());
+            r.skip = gzip::read_le16(r.field.data());
             r.part = header_part::extra;
             break;
         case header_part::extra: {
@@ -152,7 +148,7 @@ bool read_header(gzip_stream& r) {
             break;
         case header_part::header_crc:
             if (!collect(r, 2)) break;
-            if (read_le16(r.field.data()) != (r.header_crc & 0xffff)) return false;
+            if (gzip::read_le16(r.field.data()) != (r.header_crc & 0xffff)) return false;
             r.part = header_part::done;
             break;
         case header_part::done:
@@ -221,9 +217,10 @@ void advance(gzip_stream& r, unsigned char* out, std::size_t room, std::size_t& 
     case place::trailer:
         if (r.avail == 0) {
             r.where = place::failed; // cut short
-        } else if (collect(r, 8)) {
-            const bool right = read_le32(r.field.data()) == r.kind->text_crc(r.inflater.get()) &&
-                               read_le32(r.field.data() + 4) == r.text_length;
+        } else if (collect(r, gzip::trailer_size)) {
+            const bool right =
+                gzip::read_le32(r.field.data()) == r.kind->text_crc(r.inflater.get()) &&
+                gzip::read_le32(r.field.data() + 4) == r.text_length;
             r.where = right ? place::between_members : place::failed;
         }
         return;
