@@ -1,6 +1,6 @@
 // The set-up questions: the input file, the output file, and the answers.
-#include "console/platform.hpp"
 #include "console/session.hpp"
+#include "platform/platform.hpp"
 
 namespace tq5 {
 

@@ -1,6 +1,6 @@
 // The extraction run and its completion.
-#include "console/platform.hpp"
 #include "console/session.hpp"
+#include "platform/platform.hpp"
 
 #include <algorithm>
 

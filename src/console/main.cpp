@@ -1,6 +1,6 @@
 // tq5: writes the CDS features of a GenBank flat file to a .t5 record file.
-#include "console/platform.hpp"
 #include "console/session.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Ending the program before or instead of a completed run.
-#include "console/platform.hpp"
 #include "console/session.hpp"
+#include "platform/platform.hpp"
 
 #include <algorithm>
 

@@ -1,6 +1,8 @@
 // Everything that differs between the operating systems: opening, creating,
 // reading, writing and closing files, the console's text, and ending the
-// process.  Descriptors are plain integers; -1 means "no file".
+// process.  Descriptors are plain integers; -1 means "no file".  One file
+// per system holds the calls: platform_posix.cpp and platform_windows.cpp,
+// of which the build compiles the one for its target.
 //
 // File names are bytes on POSIX systems, taken and written as they come.  On
 // Windows they are held in UTF-8 and handed to the system's wide-character
@@ -34,9 +36,9 @@ int open_output_for_run(const std::string& name);
 std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
 
 // Reads the answers from standard input like `read_some`; `capacity` is at
-// least 4.  On Windows, from a console, what the user typed comes as UTF-8,
+// least 6.  On Windows, from a console, what the user typed comes as UTF-8,
 // whatever the console's code pages, and Ctrl-Z ends the answers as it does
-// in text mode.
+// in text mode (see console_text.hpp).
 std::int64_t read_answers(char* buffer, std::size_t capacity);
 
 // The file name that an answer spells.  On Windows an answer that is not
@@ -57,12 +59,8 @@ bool write_all(int fd, const char* data, std::size_t size);
 std::int64_t file_size(int fd);
 
 // Whether each line feed written to a text file takes two bytes on disk
-// (CR LF, on Windows).
-#ifdef _WIN32
-inline constexpr bool line_feed_takes_two = true;
-#else
-inline constexpr bool line_feed_takes_two = false;
-#endif
+// (CR LF, on Windows).  Each system's file defines it.
+extern const bool line_feed_takes_two;
 
 // Cuts the file back to `size` bytes; false if that failed.
 bool cut_file(int fd, std::int64_t size);

@@ -1,11 +1,13 @@
-#include "console/platform.hpp"
+// Windows: the C runtime's own calls.  Files are opened shared (no
+// exclusive access), the input in binary mode so that the program's line
+// rule sees every byte, the record file and the console in text mode so that
+// each line feed goes out as CR LF.
+#include "platform/console_text.hpp"
+#include "platform/platform.hpp"
 
-#include <cerrno>
-#include <cstdlib>
-
-#ifdef _WIN32
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -21,21 +23,10 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
-#else
-#include <csignal>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace tq5::platform {
 
-#ifdef _WIN32
-// Windows: the C runtime's own calls.  Files are opened shared (no
-// exclusive access), the input in binary mode so that the program's line
-// rule sees every byte, the record file and the console in text mode so that
-// each line feed goes out as CR LF.
+const bool line_feed_takes_two = true;
 
 namespace {
 
@@ -80,42 +71,25 @@ std::size_t incomplete_tail(const char* data, std::size_t size) {
     return 0;
 }
 
-bool is_high_surrogate(wchar_t unit) {
-    return unit >= 0xd800 && unit <= 0xdbff;
+// What the user typed at the console, read as wide characters.
+std::int64_t read_console(void*, char16_t* units, std::size_t count) {
+    wchar_t typed[sizeof typed_answers::units / sizeof(char16_t)];
+    DWORD got = 0;
+    if (!::ReadConsoleW(::GetStdHandle(STD_INPUT_HANDLE), typed,
+                        static_cast<DWORD>(std::min(count, std::size(typed))), &got, nullptr))
+        return -1;
+    std::transform(typed, typed + got, units, [](wchar_t unit) { return char16_t(unit); });
+    return got;
 }
 
-// What the user typed at the console, read as wide characters.
-struct typed_answers {
-    wchar_t units[1024];
-    wchar_t held = 0; // the first half of a surrogate pair, waiting for the second
-    bool ended = false;
-};
-
-std::int64_t read_typed(typed_answers& typed, char* buffer, std::size_t capacity) {
-    // A wide unit takes at most three bytes of UTF-8 (a pair takes four).
-    const std::size_t room = std::min(capacity / 3, std::size(typed.units));
-    std::size_t count = 0;
-    while (count == 0 && !typed.ended) {
-        if (typed.held != 0) typed.units[count++] = typed.held;
-        typed.held = 0;
-        DWORD got = 0;
-        if (!::ReadConsoleW(::GetStdHandle(STD_INPUT_HANDLE), typed.units + count,
-                            static_cast<DWORD>(room - count), &got, nullptr))
-            return -1;
-        if (got == 0) typed.ended = true;
-        count += got;
-        const wchar_t* end = std::find(typed.units, typed.units + count, L'\x1a');
-        if (end != typed.units + count) {
-            count = static_cast<std::size_t>(end - typed.units);
-            typed.ended = true;
-        } else if (count > 0 && is_high_surrogate(typed.units[count - 1])) {
-            typed.held = typed.units[--count];
-        }
-    }
-    if (count == 0) return 0;
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, typed.units, static_cast<int>(count), buffer,
-                                           static_cast<int>(capacity), nullptr, nullptr);
-    return size > 0 ? size : -1;
+// An answer in the ANSI code page, as wide characters; empty if it is not
+// valid there.
+std::u16string from_ansi(const std::string& text) {
+    const std::wstring units = wide(text, CP_ACP, 0);
+    std::u16string result(units.size(), u'\0');
+    std::transform(units.begin(), units.end(), result.begin(),
+                   [](wchar_t unit) { return char16_t(unit); });
+    return result;
 }
 
 // Text for the console, turned into wide characters with each line feed
@@ -166,20 +140,11 @@ std::int64_t read_answers(char* buffer, std::size_t capacity) {
     static const bool typed_at_console = is_console(STD_INPUT_HANDLE);
     static typed_answers typed;
     if (!typed_at_console) return read_some(console_in, buffer, capacity);
-    return read_typed(typed, buffer, capacity);
+    return read_typed(typed, {read_console, nullptr}, buffer, capacity);
 }
 
 std::string name_from_answer(const std::string& answer) {
-    if (!wide(answer, CP_UTF8, MB_ERR_INVALID_CHARS).empty()) return answer;
-    const std::wstring name = wide(answer, CP_ACP, 0);
-    const int wide_size = static_cast<int>(name.size());
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, name.data(), wide_size, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return answer;
-    std::string result(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, name.data(), wide_size, result.data(), size, nullptr,
-                          nullptr);
-    return result;
+    return answer_as_utf8(answer, from_ansi);
 }
 
 bool write_console(const char* data, std::size_t size) {
@@ -265,99 +230,6 @@ void prepare_process() {
     _setmode(console_in, _O_TEXT);
     _setmode(console_out, _O_TEXT);
 }
-
-#else
-// POSIX: plain descriptors; text and binary are the same.
-
-int open_input(const std::string& name, bool for_test) {
-    const int flags = O_RDONLY | O_CLOEXEC | (for_test ? O_NONBLOCK : 0);
-    const int fd = ::open(name.c_str(), flags);
-    if (fd < 0) return -1;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int create_new_output(const std::string& name) {
-    return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-}
-
-int open_output_for_run(const std::string& name) {
-    // O_NONBLOCK keeps a FIFO put in the file's place from stalling the
-    // open; the check below refuses it anyway.  The file is emptied only
-    // once it is known to be a regular file with no other name: a hard link
-    // put in its place would give someone else's file.
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-        ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-    return fd;
-}
-
-std::int64_t read_some(int fd, char* buffer, std::size_t capacity) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, capacity);
-        if (got >= 0) return got;
-        if (errno != EINTR) return -1;
-    }
-}
-
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
-std::int64_t read_answers(char* buffer, std::size_t capacity) {
-    return read_some(console_in, buffer, capacity);
-}
-
-std::string name_from_answer(const std::string& answer) {
-    return answer;
-}
-
-bool write_console(const char* data, std::size_t size) {
-    return write_all(console_out, data, size);
-}
-
-std::int64_t file_size(int fd) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-}
-
-bool cut_file(int fd, std::int64_t size) {
-    for (;;) {
-        if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return true;
-        if (errno != EINTR) return false;
-    }
-}
-
-bool close_file(int fd) {
-    return ::close(fd) == 0 || errno == EINTR;
-}
-
-void prepare_process() {
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-#endif
 
 void end_process(int status) {
     std::exit(status);

@@ -1,0 +1,108 @@
+// POSIX: plain descriptors; text and binary are the same.
+#include "platform/platform.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tq5::platform {
+
+const bool line_feed_takes_two = false;
+
+int open_input(const std::string& name, bool for_test) {
+    const int flags = O_RDONLY | O_CLOEXEC | (for_test ? O_NONBLOCK : 0);
+    const int fd = ::open(name.c_str(), flags);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int create_new_output(const std::string& name) {
+    return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
+int open_output_for_run(const std::string& name) {
+    // O_NONBLOCK keeps a FIFO put in the file's place from stalling the
+    // open; the check below refuses it anyway.  The file is emptied only
+    // once it is known to be a regular file with no other name: a hard link
+    // put in its place would give someone else's file.
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
+
+std::int64_t read_some(int fd, char* buffer, std::size_t capacity) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, capacity);
+        if (got >= 0) return got;
+        if (errno != EINTR) return -1;
+    }
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+std::int64_t read_answers(char* buffer, std::size_t capacity) {
+    return read_some(console_in, buffer, capacity);
+}
+
+std::string name_from_answer(const std::string& answer) {
+    return answer;
+}
+
+bool write_console(const char* data, std::size_t size) {
+    return write_all(console_out, data, size);
+}
+
+std::int64_t file_size(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+bool cut_file(int fd, std::int64_t size) {
+    for (;;) {
+        if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool close_file(int fd) {
+    return ::close(fd) == 0 || errno == EINTR;
+}
+
+void prepare_process() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void end_process(int status) {
+    std::exit(status);
+}
+
+} // namespace tq5::platform
