@@ -6,7 +6,8 @@
 # end-of-file member; BGZF followed by a plain gzip member, all holding the
 # same text of about 900 KB) must give, under `timeout 60`, the console and
 # the record file of the run of the plain text byte for byte.  A hang or any
-# difference fails the test.
+# difference fails the test.  Under ThreadSanitizer the runtime's own first
+# thread is one of the N.
 #   tests/thread-refusal.sh TQ5 SHIM       (status 77: cannot be run here)
 set -uo pipefail
 skip() { echo "SKIPPED: $*"; exit 77; }
