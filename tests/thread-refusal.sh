@@ -16,7 +16,7 @@ for tool in gzip python3 timeout; do
     command -v "$tool" >/dev/null || skip "no $tool"
 done
 tq5=$(realpath "$1") shim=$(realpath "$2")
-bgzf="$(dirname "$0")/../bench/bgzf.py"
+bgzf=$(realpath "$(dirname "$0")/../bench/bgzf.py")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
