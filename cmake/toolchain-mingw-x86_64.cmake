@@ -1,4 +1,4 @@
-# A 64-bit Windows build of the same program, for testing under Wine's 64-bit
-# loader on machines that cannot run 32-bit programs (see toolchain-mingw.cmake).
+# The shipped 64-bit Windows console program, tq5-x64.exe in the zip; with
+# -DTQ5_ISAL_ROOT it inflates with ISA-L (see toolchain-mingw.cmake).
 set(MINGW_ARCH "x86_64" CACHE STRING "Target processor: i686 or x86_64")
 include("${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake")

@@ -1,7 +1,7 @@
 # Cross toolchain for a Windows console build of tq5 with Debian's MinGW-w64
-# compilers.  MINGW_ARCH picks the target: i686 (the shipped 32-bit program;
-# package g++-mingw-w64-i686) or x86_64 (package g++-mingw-w64-x86-64, for
-# testing on machines that cannot run 32-bit programs).  The two small files
+# compilers.  MINGW_ARCH picks the target: i686 (the 32-bit program, zlib;
+# package g++-mingw-w64-i686) or x86_64 (the 64-bit program, ISA-L where
+# -DTQ5_ISAL_ROOT gives it; package g++-mingw-w64-x86-64).  The two small files
 # toolchain-mingw-i686.cmake and toolchain-mingw-x86_64.cmake set it and
 # include this one:
 #
