@@ -22,22 +22,8 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root"
 crlf() { if [ -n "${TQ5_CRLF:-}" ]; then sed 's/$/\r/'; else cat; fi; }
 
-# 20 records of 48 CDS features each, their locations over four lines:
-# about 175 KB of input and 100 KB of records.
-awk 'BEGIN {
-    for (r = 1; r <= 20; r++) {
-        printf "LOCUS       REC%02d    9100 bp    DNA     linear\n", r
-        print "FEATURES             Location/Qualifiers"
-        for (c = 1; c <= 48; c++) {
-            printf "     CDS             join(%d..%d,\n", c * 100, c * 100 + 9
-            printf "                     %d..%d,\n", c * 100 + 20, c * 100 + 29
-            printf "                     %d..%d,\n", c * 100 + 40, c * 100 + 49
-            printf "                     %d..%d)\n", c * 100 + 60, c * 100 + 89
-            printf "                     /locus_tag=\"R%02d_%03d\"\n", r, c
-        }
-        print "BASE COUNT     2275 a   2275 c   2275 g   2275 t\nORIGIN\n        1 acgtacgtac\n//"
-    }
-}' >"$work/in.gb"
+# 20 records of 48 CDS features: about 175 KB of input and 100 KB of records.
+awk -v records=20 -f "$(dirname "$0")/genbank.awk" >"$work/in.gb"
 if [ "$kind" = full-disk ]; then
     mount -t tmpfs -o size=256k tq5-full-disk "$work/mnt" 2>/dev/null || skip "no tmpfs can be mounted"
     cp "$work/in.gb" "$work/mnt/in.gb"
