@@ -1,16 +1,22 @@
 // The Windows program's conversion of the answers' text, run here on reads
-// given by the test: UTF-16 typed at a console into UTF-8, and the choice
-// between UTF-8 and the ANSI code page for an answer from a pipe.
+// given by the test: UTF-16 typed at a console into UTF-8, answers from a
+// pipe after a byte-order mark, and the choice between UTF-8 and the ANSI
+// code page for an answer from a pipe.
 #include "platform/console_text.hpp"
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using tq5::platform::answer_as_utf8;
+using tq5::platform::answer_form;
+using tq5::platform::piped_answers;
+using tq5::platform::read_piped;
 using tq5::platform::read_typed;
 using tq5::platform::smallest_answer_buffer;
 using tq5::platform::typed_answers;
+using namespace std::literals;
 
 namespace {
 
@@ -78,6 +84,62 @@ std::string typed(std::vector<std::u16string> reads, std::size_t capacity, bool 
 
 std::string what(const char* name, std::size_t capacity, const std::string& splits = "") {
     return std::string(name) + ", buffer " + std::to_string(capacity) + splits;
+}
+
+// A pipe that hands out the given reads in turn, each in as many pieces as
+// the requests take, and then the end.  `forms` holds a letter for each form
+// announced: ? (looking for a mark), b (bytes), l and B (UTF-16 LE and BE).
+struct pipe {
+    std::vector<std::string> reads;
+    std::size_t next = 0;
+    std::string forms;
+    bool bad_request = false; // for no byte, or more than one while looking for a mark
+};
+
+std::int64_t read_bytes(void* context, char* bytes, std::size_t count) {
+    auto& p = *static_cast<pipe*>(context);
+    if (count == 0 || (p.forms == "?" && count != 1)) p.bad_request = true;
+    if (p.next == p.reads.size()) return 0;
+    std::string& read = p.reads[p.next];
+    const std::size_t taken = std::min(count, read.size());
+    read.copy(bytes, taken);
+    read.erase(0, taken);
+    if (read.empty()) ++p.next;
+    return static_cast<std::int64_t>(taken);
+}
+
+void reading_as(void* context, answer_form form) {
+    static_cast<pipe*>(context)->forms += "?blB"[static_cast<int>(form)];
+}
+
+// The forms announced, a blank and everything that the reads give with a
+// buffer of `capacity` bytes; faults as in `typed`.
+std::string piped(std::vector<std::string> reads, std::size_t capacity) {
+    pipe p{std::move(reads), 0, "", false};
+    piped_answers answers;
+    std::string text;
+    std::string buffer(capacity + 8, '#');
+    std::int64_t got = 0;
+    while ((got = read_piped(answers, {read_bytes, reading_as, &p}, buffer.data(), capacity)) > 0) {
+        if (static_cast<std::size_t>(got) > capacity) return "<too long>";
+        text.append(buffer, 0, static_cast<std::size_t>(got));
+    }
+    if (got < 0 || read_piped(answers, {read_bytes, reading_as, &p}, buffer.data(), capacity) != 0)
+        return "<error or more after the end>";
+    if (buffer.substr(capacity) != std::string(8, '#')) return "<past the buffer>";
+    if (p.bad_request) return "<bad request>";
+    return p.forms + " " + text;
+}
+
+// The units as UTF-16 bytes after their mark, little- or big-endian.
+std::string utf16(const std::u16string& units, bool little) {
+    std::string bytes = little ? "\xff\xfe" : "\xfe\xff";
+    for (const char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xff);
+        bytes += little ? std::string{low, high} : std::string{high, low};
+    }
+    return bytes;
 }
 
 // The ANSI code page of the tests: Latin-1, each byte the code point.
@@ -152,6 +214,52 @@ int main() {
         expect(typed({u"a", u"\xdc00"}, capacity), "a" + fffd, what("second at the end", capacity));
         expect(typed({u"a\xd800"}, capacity), "a", what("first half at the end", capacity));
     }
+
+    // From a pipe: the bytes as they come without a mark, the UTF-8 mark
+    // dropped, and nothing read beyond a mark before its form is announced.
+    const std::string mark8 = "\xef\xbb\xbf";
+    expect(piped({"in.gb g\n"}, 6), "?b in.gb g\n", "no mark");
+    expect(piped({mark8 + "M\xc3\xbcller.gb\n"}, 6), "?b M\xc3\xbcller.gb\n", "UTF-8 mark");
+    expect(piped({"\xef\xbb", "\xbf", "g"}, 6), "?b g", "UTF-8 mark in pieces");
+    expect(piped({mark8}, 6), "?b ", "UTF-8 mark alone");
+    for (const std::string start :
+         {"\xef", "\xef\xbb", "\xef\xbbx", "\xff", "\xfe", "\xff\xff", "x"})
+        expect(piped({start}, 6), "?b " + start, "part of a mark: " + start);
+    expect(piped({"\xef\x1a", "ab"}, 6), "?b \xef", "Ctrl-Z in a part of a mark");
+    expect(piped({}, 6), "?b ", "nothing");
+    expect(piped({"\xff\xfe"}, 6), "?l ", "UTF-16LE mark alone");
+
+    // UTF-16 either way, with white space and a pair, every byte boundary a
+    // split between two reads or three.
+    const std::u16string words = u"M\u00fcller.gb\r\n\u57fa\t\U0001F600 q\n";
+    const std::string words8 = "M\xc3\xbcller.gb\r\n\xe5\x9f\xba\t\xf0\x9f\x98\x80 q\n";
+    for (const bool little : {true, false}) {
+        const std::string bytes = utf16(words, little);
+        const std::string wanted = (little ? "?l " : "?B ") + words8;
+        for (std::size_t capacity : {smallest_answer_buffer, std::size_t{7}, std::size_t{4096}})
+            for (std::size_t i = 1; i < bytes.size(); ++i)
+                for (std::size_t j = i + 1; j <= bytes.size(); ++j) {
+                    std::vector<std::string> reads{bytes.substr(0, i), bytes.substr(i, j - i)};
+                    if (j < bytes.size()) reads.push_back(bytes.substr(j));
+                    expect(piped(reads, capacity), wanted,
+                           what(little ? "UTF-16LE" : "UTF-16BE", capacity,
+                                " at " + std::to_string(i) + "," + std::to_string(j)));
+                }
+    }
+    // Invalid UTF-16 gives U+FFFD, never a NUL; the unit Ctrl-Z ends the
+    // answers, a byte 26 inside another unit does not.
+    const std::string_view bad[][2] = {
+        {"a\0b"sv, "a\xef\xbf\xbd"sv},          // an odd byte at the end
+        {"a\0\0\xd8z\0"sv, "a\xef\xbf\xbdz"sv}, // a lone first half
+        {"a\0\0\xdcz\0"sv, "a\xef\xbf\xbdz"sv}, // a lone second half
+        {"a\0\0\xd8"sv, "a\xef\xbf\xbd"sv},     // a first half at the end
+        {"a\0\0\0z\0"sv, "a\xef\xbf\xbdz"sv},   // the unit 0
+        {"a\0\x1a\0z\0"sv, "a"sv},              // Ctrl-Z
+        {"\x1a\x01z\0"sv, "\xc4\x9az"sv}};      // U+011A
+    for (const auto& [units, decoded] : bad)
+        for (std::size_t capacity : {smallest_answer_buffer, std::size_t{4096}})
+            expect(piped({"\xff\xfe" + std::string(units)}, capacity), "?l " + std::string(decoded),
+                   what("bad UTF-16", capacity));
 
     // From a pipe: valid UTF-8 kept as it is, including the forms at the edges
     // of the ranges; anything else read in the ANSI code page.

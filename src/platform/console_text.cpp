@@ -75,7 +75,99 @@ bool is_utf8(const std::string& text) {
     return true;
 }
 
+// The answers after a UTF-16 mark, as units for `read_typed`.
+struct unit_reader {
+    piped_answers& piped;
+    byte_source source;
+};
+
+std::int64_t read_units(void* context, char16_t* units, std::size_t count) {
+    auto& [piped, source] = *static_cast<unit_reader*>(context);
+    constexpr std::size_t most = sizeof typed_answers::units / sizeof(char16_t);
+    unsigned char bytes[2 * most];
+    const std::size_t wanted = 2 * std::min(count, most);
+    std::size_t have = 0;
+    while (have < 2) {
+        if (piped.odd >= 0) bytes[have++] = static_cast<unsigned char>(piped.odd);
+        piped.odd = -1;
+        if (piped.ended) {
+            if (have == 0) return 0;
+            units[0] = 0xfffd; // a byte without the other half of its unit
+            return 1;
+        }
+        const std::int64_t got =
+            source.read(source.context, reinterpret_cast<char*>(bytes) + have, wanted - have);
+        if (got < 0) return -1;
+        if (got == 0) piped.ended = true;
+        have += static_cast<std::size_t>(got);
+        if (have % 2 != 0) piped.odd = bytes[--have];
+    }
+    const bool little = piped.form == answer_form::utf16le;
+    for (std::size_t i = 0; i < have / 2; ++i) {
+        const auto unit = static_cast<char16_t>(little ? bytes[2 * i] | bytes[2 * i + 1] << 8
+                                                       : bytes[2 * i] << 8 | bytes[2 * i + 1]);
+        units[i] = unit == 0 ? u'\xfffd' : unit;
+    }
+    return static_cast<std::int64_t>(have / 2);
+}
+
+// Reads the first bytes, one at a time, as far as they can be a mark.
+answer_form find_mark(piped_answers& piped, byte_source source) {
+    static constexpr struct {
+        const char* bytes;
+        std::size_t size;
+        answer_form form;
+    } marks[] = {{"\xef\xbb\xbf", 3, answer_form::bytes},
+                 {"\xff\xfe", 2, answer_form::utf16le},
+                 {"\xfe\xff", 2, answer_form::utf16be}};
+    for (;;) {
+        bool may_be_one = false;
+        for (const auto& mark : marks) {
+            if (piped.start_size > mark.size ||
+                !std::equal(piped.start, piped.start + piped.start_size, mark.bytes))
+                continue;
+            if (piped.start_size == mark.size) {
+                piped.start_size = 0;
+                return mark.form;
+            }
+            may_be_one = true;
+        }
+        if (!may_be_one || piped.ended) return answer_form::bytes;
+        const std::int64_t got = source.read(source.context, piped.start + piped.start_size, 1);
+        if (got < 0) return answer_form::unknown;
+        if (got == 0) piped.ended = true;
+        piped.start_size += static_cast<std::size_t>(got);
+    }
+}
+
 } // namespace
+
+std::int64_t read_piped(piped_answers& piped, byte_source source, char* buffer,
+                        std::size_t capacity) {
+    if (piped.form == answer_form::unknown) {
+        source.reading_as(source.context, answer_form::unknown);
+        piped.form = find_mark(piped, source);
+        if (piped.form == answer_form::unknown) return -1;
+        source.reading_as(source.context, piped.form);
+    }
+    if (piped.form != answer_form::bytes) {
+        unit_reader reader{piped, source};
+        piped.units.cut_half_replaced = true;
+        return read_typed(piped.units, {read_units, &reader}, buffer, capacity);
+    }
+    if (piped.start_size > 0) {
+        // The bytes that were no mark, as text mode would give them: up to
+        // a Ctrl-Z, which ends the answers.
+        const char* end = std::find(piped.start, piped.start + piped.start_size, '\x1a');
+        const auto size = static_cast<std::size_t>(end - piped.start);
+        if (size < piped.start_size) piped.ended = true;
+        std::copy(piped.start, piped.start + size, buffer);
+        piped.start_size = 0;
+        if (size > 0 || piped.ended) return static_cast<std::int64_t>(size);
+    }
+    if (piped.ended) return 0;
+    return source.read(source.context, buffer, capacity);
+}
 
 std::int64_t read_typed(typed_answers& typed, unit_source source, char* buffer,
                         std::size_t capacity) {
@@ -93,7 +185,8 @@ std::int64_t read_typed(typed_answers& typed, unit_source source, char* buffer,
         if (end != typed.units + count) {
             count = static_cast<std::size_t>(end - typed.units);
             typed.ended = true;
-        } else if (count > 0 && is_high_surrogate(typed.units[count - 1])) {
+        } else if (count > 0 && is_high_surrogate(typed.units[count - 1]) &&
+                   !(typed.ended && typed.cut_half_replaced)) {
             typed.held = typed.units[--count];
         }
     }

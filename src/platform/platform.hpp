@@ -38,7 +38,9 @@ std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
 // Reads the answers from standard input like `read_some`; `capacity` is at
 // least 6.  On Windows, from a console, what the user typed comes as UTF-8,
 // whatever the console's code pages, and Ctrl-Z ends the answers as it does
-// in text mode (see console_text.hpp).
+// in text mode; from a pipe or a file, answers that start with a byte-order
+// mark come in the encoding it names, as UTF-8 and without the mark (see
+// console_text.hpp).
 std::int64_t read_answers(char* buffer, std::size_t capacity);
 
 // The file name that an answer spells.  On Windows an answer that is not

@@ -82,6 +82,16 @@ std::int64_t read_console(void*, char16_t* units, std::size_t count) {
     return got;
 }
 
+// Answers from a pipe or a file: a possible byte-order mark, and UTF-16, as
+// they are (binary mode); answers in bytes as before, in text mode.
+std::int64_t read_piped_bytes(void*, char* bytes, std::size_t count) {
+    return read_some(console_in, bytes, count);
+}
+
+void read_piped_as(void*, answer_form form) {
+    _setmode(console_in, form == answer_form::bytes ? _O_TEXT : _O_BINARY);
+}
+
 // An answer in the ANSI code page, as wide characters; empty if it is not
 // valid there.
 std::u16string from_ansi(const std::string& text) {
@@ -139,7 +149,9 @@ bool show(console_text& text, const char* data, std::size_t size) {
 std::int64_t read_answers(char* buffer, std::size_t capacity) {
     static const bool typed_at_console = is_console(STD_INPUT_HANDLE);
     static typed_answers typed;
-    if (!typed_at_console) return read_some(console_in, buffer, capacity);
+    static piped_answers piped;
+    if (!typed_at_console)
+        return read_piped(piped, {read_piped_bytes, read_piped_as}, buffer, capacity);
     return read_typed(typed, {read_console, nullptr}, buffer, capacity);
 }
 
