@@ -7,7 +7,12 @@
 # same text of about 870 KB) must give, under `timeout 60`, the console and
 # the record file of the run of the plain text byte for byte.  A hang or any
 # difference fails the test.  Under ThreadSanitizer the runtime's own first
-# thread is one of the N.
+# thread is one of the N.  Then, under `taskset`, the BGZF file with its
+# first worker started (after the runtime's own threads, counted on the plain
+# text) and every later thread refused: the program asks for its workers and
+# then the reading thread, so the refusals are the workers it asked for: one on
+# one CPU, two on two.  On one CPU with every thread started it must give the
+# plain text's run.
 #   tests/thread-refusal.sh TQ5 SHIM       (status 77: cannot be run here)
 set -uo pipefail
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -87,3 +92,21 @@ for allowed in 0 1 2 3 4 5 6 unlimited; do
 done
 [ "$failed" -eq 0 ] || { echo "FAILED: $failed runs not the same as with threads"; exit 1; }
 echo "every run the same as with threads"
+
+# The inflating workers follow the CPUs the process may run on.
+refused() { stat -c %s "$1.refusals" 2>/dev/null || echo 0; }
+if ! command -v taskset >/dev/null || ! taskset -c 0 true 2>/dev/null; then
+    echo "not checked: the workers on one CPU (taskset -c 0 cannot be run here)"
+    exit 0
+fi
+run plain LD_PRELOAD="$shim" TQ5_TEST_THREAD_STARTS=0 taskset -c 0
+own=$(refused plain)
+for cpus in 0 0,1; do
+    [ "$cpus" = 0 ] || taskset -c "$cpus" true 2>/dev/null || break
+    run bgzf LD_PRELOAD="$shim" TQ5_TEST_THREAD_STARTS=$((own + 1)) taskset -c "$cpus"
+    workers=$(refused bgzf) expected=$((${#cpus} / 2 + 1))
+    echo "taskset -c $cpus: $workers inflating workers asked for"
+    [ "$workers" = "$expected" ] || { echo "FAILED: on CPUs $cpus $workers workers, not $expected"; exit 1; }
+done
+run bgzf taskset -c 0
+[ "$(cat bgzf.status)" = 0 ] && same_as_plain bgzf || { echo "FAILED: BGZF on one CPU: not the plain text's run"; exit 1; }

@@ -80,7 +80,11 @@ void run_extraction(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    open_input_text(s.text, {read_file, &s});
+    // As many inflating threads as the CPUs the process may run on (a
+    // batch job's share, a CPU set), at most four.
+    gzip_options options;
+    options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
+    open_input_text(s.text, {read_file, &s}, options);
     start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
     s.scan = scan_state{};

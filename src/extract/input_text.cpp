@@ -23,7 +23,7 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
         }
         input.head_read = true;
         const std::string_view head(input.head.data(), input.head_size);
-        if (gzip::starts_gzip(head)) input.gzip = open_gzip_reader(file, head);
+        if (gzip::starts_gzip(head)) input.gzip = open_gzip_reader(file, head, input.options);
     }
     if (input.gzip) {
         const byte_source text = gzip_text(*input.gzip);
@@ -40,10 +40,11 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
 
 } // namespace
 
-void open_input_text(input_text& input, byte_source file) {
+void open_input_text(input_text& input, byte_source file, const gzip_options& options) {
     close_input_text(input);
     input = input_text{};
     input.file = file;
+    input.options = options;
 }
 
 byte_source text_of(input_text& input) {

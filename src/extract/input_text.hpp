@@ -19,11 +19,12 @@ struct input_text {
     std::size_t head_size = 0;
     std::size_t head_handed = 0;
     bool head_read = false;
+    gzip_options options; // how a gzip file is read
     gzip_reader_ptr gzip; // set for a gzip file
 };
 
-// Starts the reading of `file` as text.
-void open_input_text(input_text& input, byte_source file);
+// Starts the reading of `file` as text; a gzip file is read with `options`.
+void open_input_text(input_text& input, byte_source file, const gzip_options& options = {});
 
 // The text, for the line reader.
 byte_source text_of(input_text& input);

@@ -76,4 +76,9 @@ void prepare_process();
 
 [[noreturn]] void end_process(int status);
 
+// The number of CPUs the process may run on (its affinity: a CPU set, a
+// batch job's share of the machine), at least 1.  Where the system cannot
+// tell, the number of CPUs of the machine.
+unsigned usable_cpus();
+
 } // namespace tq5::platform

@@ -1,11 +1,14 @@
 // POSIX: plain descriptors; text and binary are the same.
 #include "platform/platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +106,16 @@ void prepare_process() {
 
 void end_process(int status) {
     std::exit(status);
+}
+
+unsigned usable_cpus() {
+#if defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    return std::max(std::thread::hardware_concurrency(), 1u);
 }
 
 } // namespace tq5::platform

@@ -247,4 +247,18 @@ void end_process(int status) {
     std::exit(status);
 }
 
+unsigned usable_cpus() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) != 0 && process != 0) {
+        unsigned count = 0;
+        for (; process != 0; process &= process - 1)
+            ++count;
+        return count;
+    }
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return std::max<unsigned>(info.dwNumberOfProcessors, 1u);
+}
+
 } // namespace tq5::platform
