@@ -12,7 +12,7 @@ namespace {
 // A BGZF member's header: the fixed part and the extra field's length; in
 // the extra field, the subfield "BC" of two bytes holds the member's size
 // less one.
-constexpr std::size_t bgzf_fixed = gzip::fixed_header_size + 2;
+constexpr std::size_t bgzf_fixed = gzip::fixed_header_size + gzip::extra_length_size;
 constexpr std::size_t subfield_head = 4;
 constexpr std::size_t bgzf_size_field = 2;
 
@@ -39,8 +39,7 @@ bool carry_at_least(bgzf_cutter& c, std::size_t wanted) {
 std::size_t next_member(bgzf_cutter& c) {
     if (!carry_at_least(c, bgzf_fixed)) return 0;
     std::int64_t size = bgzf_member_size(c.carry.get() + c.begin, c.end - c.begin);
-    if (size < 0 && carry_at_least(c, bgzf_fixed + gzip::read_le16(c.carry.get() + c.begin +
-                                                                   gzip::extra_length_at)))
+    if (size < 0 && carry_at_least(c, gzip::extra_only_header_size(c.carry.get() + c.begin)))
         size = bgzf_member_size(c.carry.get() + c.begin, c.end - c.begin);
     const auto member = static_cast<std::size_t>(std::max<std::int64_t>(size, 0));
     return member > 0 && carry_at_least(c, member) ? member : 0;

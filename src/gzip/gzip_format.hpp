@@ -44,4 +44,11 @@ inline std::uint32_t read_le32(const unsigned char* at) {
     return read_le16(at) | (static_cast<std::uint32_t>(read_le16(at + 2)) << 16);
 }
 
+// The whole header of a member whose only optional field is the extra field
+// (every BGZF member), from its first fixed_header_size + 2 bytes.
+inline constexpr std::size_t extra_length_size = 2;
+inline std::size_t extra_only_header_size(const unsigned char* at) {
+    return fixed_header_size + extra_length_size + read_le16(at + extra_length_at);
+}
+
 } // namespace tq5::gzip

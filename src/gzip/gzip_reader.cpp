@@ -103,8 +103,7 @@ text_job& claimed_job(gzip_reader& r, std::uint64_t number) {
 void inflate_job(gzip_reader& r, text_job& job, inflater_state* inflater) {
     for (const member_span& span : job.members) {
         const unsigned char* member = job.packed.get() + span.at;
-        const std::size_t header =
-            gzip::fixed_header_size + 2 + gzip::read_le16(member + gzip::extra_length_at);
+        const std::size_t header = gzip::extra_only_header_size(member);
         const std::size_t deflate_size = span.size - header - gzip::trailer_size;
         const unsigned char* trailer = member + span.size - gzip::trailer_size;
         const std::uint32_t crc = gzip::read_le32(trailer);

@@ -129,8 +129,8 @@ bool read_header(gzip_stream& r) {
             r.part = after(r.part, r.flags);
             break;
         case header_part::extra_length:
-            if (!collect(r, 2)) break;
-            add_to_header_crc(r, 2);
+            if (!collect(r, gzip::extra_length_size)) break;
+            add_to_header_crc(r, gzip::extra_length_size);
             r.skip = gzip::read_le16(r.field.data());
             r.part = header_part::extra;
             break;
