@@ -24,8 +24,8 @@
 //
 // Built with TQ5_REPLAY it checks every file of the folders it is given, in
 // every mode, with several sizes (ctest: the seeds and the cases' inputs).
-#include "gzip/gzip_reader.hpp"
-#include "gzip/gzip_stream.hpp"
+#include "compressed/gzip_reader.hpp"
+#include "compressed/gzip_stream.hpp"
 
 #include <zlib.h>
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The rooms of src/ include only from themselves and from the rooms below
-# them: bytes, platform, gzip, extract, console, in that order.
+# them: bytes, platform, compressed, extract, console, in that order.
 # Usage: room-includes.sh SRC-FOLDER
 set -euo pipefail
 cd "$1"
-rooms=(bytes platform gzip extract console)
+rooms=(bytes platform compressed extract console)
 rank() { local at; for at in "${!rooms[@]}"; do [ "${rooms[$at]}" = "$1" ] && echo "$at" && return; done; echo 99; }
 bad=0
 for file in */*.cpp */*.hpp; do

@@ -1,6 +1,6 @@
 #include "extract/input_text.hpp"
 
-#include "gzip/gzip_format.hpp"
+#include "compressed/gzip_format.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "bytes/byte_source.hpp"
-#include "gzip/gzip_reader.hpp"
+#include "compressed/gzip_reader.hpp"
 
 #include <array>
 #include <cstddef>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "bytes/byte_source.hpp"
-#include "gzip/inflater.hpp"
+#include "compressed/inflater.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -13,12 +13,12 @@
 //     thread could be started for it.
 // A plain gzip file starts in the workers' mode too: its first member is
 // not BGZF's, so the first run is empty and the mode changes at once.
-#include "gzip/gzip_reader.hpp"
+#include "compressed/gzip_reader.hpp"
 
-#include "gzip/bgzf_cutter.hpp"
-#include "gzip/gzip_format.hpp"
-#include "gzip/gzip_stream.hpp"
-#include "gzip/job_ring.hpp"
+#include "compressed/bgzf_cutter.hpp"
+#include "compressed/gzip_format.hpp"
+#include "compressed/gzip_stream.hpp"
+#include "compressed/job_ring.hpp"
 
 #include <algorithm>
 #include <array>

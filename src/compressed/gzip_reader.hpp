@@ -19,7 +19,7 @@
 #pragma once
 
 #include "bytes/byte_source.hpp"
-#include "gzip/inflater.hpp"
+#include "compressed/inflater.hpp"
 
 #include <cstddef>
 #include <limits>

@@ -1,6 +1,6 @@
 // zlib's inflater, on raw deflate data.  zlib stops exactly at the end of
 // a stream, so it never has bytes to give back.
-#include "gzip/inflater.hpp"
+#include "compressed/inflater.hpp"
 
 #include <zlib.h>
 

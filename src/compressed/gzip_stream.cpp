@@ -9,9 +9,9 @@
 // CRC that does not match), deflate data that cannot be decoded, a CRC or
 // length in the trailer that does not match the text, or after the last
 // member bytes that are neither zeros nor another member.
-#include "gzip/gzip_stream.hpp"
+#include "compressed/gzip_stream.hpp"
 
-#include "gzip/gzip_format.hpp"
+#include "compressed/gzip_format.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "gzip/job_ring.hpp"
+#include "compressed/job_ring.hpp"
 
 namespace tq5 {
 

@@ -1,6 +1,6 @@
-#include "gzip/bgzf_cutter.hpp"
+#include "compressed/bgzf_cutter.hpp"
 
-#include "gzip/gzip_format.hpp"
+#include "compressed/gzip_format.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -15,7 +15,7 @@
 // back came with earlier calls: the last few bytes of every call are kept
 // here for that.  `read_in_length` is the one field outside ISA-L's
 // documented interface that this needs, and only for the older releases.
-#include "gzip/inflater.hpp"
+#include "compressed/inflater.hpp"
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
