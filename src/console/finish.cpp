@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace tq5 {
 
@@ -85,7 +86,11 @@ void run_extraction(session& s) {
     gzip_options options;
     options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
     open_input_text(s.text, {read_file, &s}, options);
-    start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    try {
+        start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    } catch (const std::bad_alloc&) {
+        fail_reading(s); // not even the smallest block
+    }
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
@@ -106,6 +111,8 @@ void stop_reading(session& s) {
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
+    // Done only if the whole file is sound, also after a Ctrl-Z.
+    if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
