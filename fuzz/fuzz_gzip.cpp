@@ -138,10 +138,35 @@ outcome threaded(std::string_view file, bool fails, std::size_t per_read, std::s
     return drain(tq5::gzip_text(*reader), request);
 }
 
-void same(const outcome& got, const outcome& reference, const char* reading) {
+// zlib, noting whether it refused a block's Huffman codes (a set that is
+// incomplete or over-subscribed), which ISA-L takes: it then decodes text
+// with them up to a code that has no symbol, or to the trailer's CRC.  (The
+// z_stream is the first member of the zlib inflater's state.)
+bool refused_codes = false;
+tq5::inflate_call checking_zlib(tq5::inflater_state* state, const unsigned char* in,
+                                std::size_t in_size, unsigned char* out, std::size_t out_size) {
+    const tq5::inflate_call call = tq5::zlib_inflater.inflate(state, in, in_size, out, out_size);
+    const char* why = reinterpret_cast<const z_stream*>(state)->msg;
+    if (call.step == tq5::inflate_step::bad && why != nullptr)
+        refused_codes = std::strstr(why, " set") != nullptr || std::strstr(why, "repeat") ||
+                        std::strstr(why, "end-of-block") || std::strstr(why, "too many");
+    return call;
+}
+tq5::inflater_kind reference_zlib() {
+    tq5::inflater_kind kind = tq5::zlib_inflater;
+    kind.inflate = checking_zlib;
+    return kind;
+}
+
+void same(const outcome& got, const outcome& reference, const tq5::inflater_kind& kind,
+          const char* reading) {
     if (got.end == reference.end && got.text == reference.text) return;
-    std::fprintf(stderr, "fuzz_gzip: %s: end %lld, %zu bytes of text; reference %lld, %zu\n",
-                 reading, static_cast<long long>(got.end), got.text.size(),
+    // Codes that zlib refuses: ISA-L's text goes on from zlib's.
+    if (refused_codes && &kind == &tq5::isal_inflater && got.end == -1 &&
+        got.text.starts_with(reference.text))
+        return;
+    std::fprintf(stderr, "fuzz_gzip: %s, %s: end %lld, %zu bytes of text; reference %lld, %zu\n",
+                 kind.name, reading, static_cast<long long>(got.end), got.text.size(),
                  static_cast<long long>(reference.end), reference.text.size());
     std::abort();
 }
@@ -205,18 +230,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     options.workers = 1 + mode % 3;
     const std::size_t starts = (mode / 2 + second) % 8;
     if (starts < 5) options.thread_limit = starts;
-    const outcome reference = one_by_one(file, fails, 1, 7, tq5::zlib_inflater);
+    static const tq5::inflater_kind zlib_in_steps = reference_zlib();
+    refused_codes = false;
+    const outcome reference = one_by_one(file, fails, 1, 7, zlib_in_steps);
     if (intact) check(reference.end == 0 && reference.text == rest, "not the text compressed");
     // A read error is never the end of the text.
     if (fails) check(reference.end == -1, "a read error taken as the end of the data");
     if (fails && !flipped)
         check(std::string_view(rest).starts_with(reference.text), "read error: not the text");
     for (const tq5::inflater_kind* kind : inflaters) {
-        same(one_by_one(file, fails, per_read, request, *kind), reference, "member after member");
-        same(one_by_one(file, fails, file.size() + 1, file.size() + 1, *kind), reference,
+        same(one_by_one(file, fails, per_read, request, *kind), reference, *kind,
+             "member after member");
+        same(one_by_one(file, fails, file.size() + 1, file.size() + 1, *kind), reference, *kind,
              "all at once");
         options.inflater = kind;
-        same(threaded(file, fails, per_read, request, options), reference, "threaded");
+        same(threaded(file, fails, per_read, request, options), reference, *kind, "threaded");
     }
     return 0;
 }
