@@ -204,7 +204,13 @@ void free_packed(gzip_reader& r) {
 // The compressed bytes `rest`, then the rest of the file, are read member
 // after member: on a thread of their own, or else on the caller's.
 void read_one_by_one(gzip_reader& r, std::string_view rest) {
-    r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
+    try {
+        r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
+    } catch (const std::bad_alloc&) {
+        if (r.jobs.empty()) throw;
+        r.jobs.clear(); // the reading thread's buffers give way: on the caller's thread
+        r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
+    }
     const bool jobs = !r.jobs.empty() && r.jobs.front().text != nullptr;
     r.mode = jobs && start_thread(r, [&r] { inflate_one_by_one(r); }) ? reading_mode::reading_thread
                                                                       : reading_mode::on_caller;
@@ -298,9 +304,9 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken,
     for (const inflater_ptr& inflater : r.inflaters)
         if (!start_thread(r, [&r, at = inflater.get()] { inflate_members(r, at); })) break;
     if (r.threads.empty()) {
-        const std::string_view uncut = r.cutter.carry != nullptr ? left_uncut(r.cutter) : taken;
-        read_one_by_one(r, uncut);
+        // Nothing was read from the file yet.
         free_packed(r);
+        read_one_by_one(r, taken);
     }
     return reader;
 }

@@ -68,7 +68,9 @@ void on_write_failed(void* context) {
 
 } // namespace
 
-void run_extraction(session& s) {
+namespace {
+
+void run(session& s) {
     s.input_fd = platform::open_input(s.settings.input_name, false);
     if (s.input_fd < 0) fail_opening(s, s.settings.input_name);
     s.output_fd = platform::open_output_for_run(s.settings.output_name);
@@ -86,11 +88,7 @@ void run_extraction(session& s) {
     gzip_options options;
     options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
     open_input_text(s.text, {read_file, &s}, options);
-    try {
-        start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
-    } catch (const std::bad_alloc&) {
-        fail_reading(s); // not even the smallest block
-    }
+    start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
@@ -99,6 +97,18 @@ void run_extraction(session& s) {
         if (s.scan.cds_count > s.whole.ends.back().records) note_record_end(s);
     }
     finish_run(s);
+}
+
+} // namespace
+
+void run_extraction(session& s) {
+    try {
+        run(s);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out where no smaller buffer would do: the run ends as
+        // a read failure, with its whole records.
+        fail_reading(s);
+    }
 }
 
 void stop_reading(session& s) {
