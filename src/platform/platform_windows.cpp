@@ -204,8 +204,16 @@ int open_input(const std::string& name, bool) {
 }
 
 bool create_new_output(const std::string& name, file_identity& made) {
-    const HANDLE file = ::CreateFileW(wide_name(name).c_str(), GENERIC_WRITE | DELETE, share_all,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring wide = wide_name(name);
+    const auto create = [&](DWORD access) {
+        return ::CreateFileW(wide.c_str(), access, share_all, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    // The right to remove it again, where the folder gives it: where not,
+    // the refused open made no file, and it is made without.
+    HANDLE file = create(GENERIC_WRITE | DELETE);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED)
+        file = create(GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return false;
     // A device opens whatever the disposition: no file was made, and none is
     // removed.  A disk file that cannot be told again at the run is not left
