@@ -17,7 +17,8 @@
 namespace tq5 {
 
 // The two file names chosen in the dialogue: on Windows in UTF-8, which the
-// "#file=" line and the console get as well (see platform.hpp).
+// "#file=" line and the console get as well (see platform.hpp); a NUL typed
+// in a name stands there as U+FFFD.
 struct run_settings {
     std::string input_name;              // exactly as typed
     std::string output_name;             // as typed, with ".t5" appended

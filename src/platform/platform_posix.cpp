@@ -3,11 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
-
-#include <climits>
 
 #include <fcntl.h>
 #include <sched.h>
