@@ -39,8 +39,8 @@ wrote() { # FILE...: the last run wrote these files in t5/ and no others
 }
 
 for way in snakemake parallel; do
-    dir=$work/$way names=()
-    for name in "${good[@]}"; do [[ $way = snakemake && $name == *[{}]* ]] || names+=("$name"); done
+    dir=$work/$way names=("${good[@]}")
+    [ $way = parallel ] || names=("${plain[@]}")
     mkdir "$dir" && cp -r "$in" "$dir/" && ln -s "$root/examples" "$dir/examples"
     step="$way, first run" && run 1
     check "$dir/t5" "${names[@]}" && reasons "$dir/t5" "$dir/run.txt"

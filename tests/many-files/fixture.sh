@@ -5,7 +5,7 @@
 #             short; md5sums.txt: no GenBank name), copies named with a leading
 #             "-", braces, a quote, a blank and .bgz, and archive.zip;
 #   ref/      tq5's own run on each good input, its bare name typed in its folder.
-# good: the names whose runs must succeed.
+# good: the names whose runs must succeed; plain: those without braces.
 export LC_ALL=C
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
@@ -15,12 +15,13 @@ mkdir "$in" "$work/ref" && cp "$root"/tests/many-files/in/* "$in/" && : >"$in/ar
 cp "$in/plasmid.gb" "$in/-leading-dash.gbk" && cp "$in/plasmid.gb" "$in/a{1}.gb"
 cp "$in/contigs.seq" "$in/it's.gb" && cp "$in/contigs.seq" "$in/has blank.gb" && cp "$in/plasmid.gb.gz" "$in/copy.gbk.bgz"
 gzip -nc "$in/contigs.seq" >"$work/late.seq.gz" && cp "$work/late.seq.gz" "$in/"
-good=()
+good=() plain=()
 for path in "$in"/*.gb* "$in"/*.seq*; do
     name=${path##*/}
     [[ $name == cut-short.seq.gz || $name == *' '* ]] && continue
     (cd "$in" && "$tq5" <<<"$name $work/ref/$name g" >/dev/null) || fail "tq5 on $name"
     [ "$name" = late.seq.gz ] || good+=("$name")
+    [[ $name == late.seq.gz || $name == *[{}]* ]] || plain+=("$name")
 done
 ! (cd "$in" && "$tq5" <<<"cut-short.seq.gz $work/cut g" >/dev/null) && rm "$in/late.seq.gz" || fail "cut-short.seq.gz"
 skipped="skipped 2 in genbank, not named as GenBank files (*.gb, *.gbk, *.gbff, *.seq, each bare or .gz, .bgz, .zst,\
