@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Many files on a real Slurm cluster of one node with accounting, made and
-# ended here: munged, mariadbd (data and socket here, TCP on 127.0.0.1),
-# slurmdbd, slurmctld and slurmd started as root in the foreground, the cluster,
-# an account and the user added with sacctmgr; the PIDs started here stopped
-# on every way out.  On the inputs of tests/many-files/fixture.sh:
+# Many files on a Slurm cluster of one node with accounting made here (the
+# configuration in tests/many-files/): munged, mariadbd (data and socket here,
+# TCP on 127.0.0.1), slurmdbd, slurmctld and slurmd as root in the foreground,
+# the cluster, an account and the user added with sacctmgr, the PIDs started
+# here stopped on every way out.  On the inputs of tests/many-files/fixture.sh:
 #   1. examples/slurm/submit (batches of 4): every good record file is tq5's
 #      own, the bad ones have none and the rest of their batch is done; the
 #      summary job names them and the counts; sacct: the task of the bad file's
@@ -26,18 +26,14 @@ done
 source "$(dirname "$0")/many-files/fixture.sh"
 export SLURM_CONF=$work/slurm.conf
 daemons=()
-stop() {
+stop() { # the jobs cancelled, then each daemon ended in turn, the last started first
     trap - EXIT INT TERM
-    cd /
-    if [ ${#daemons[@]} -gt 0 ]; then
-        scancel --partition=tq5 2>/dev/null || true
-        for _ in $(seq 50); do [ -z "$(squeue -h 2>/dev/null)" ] && break; sleep 0.2; done
-        for ((at = ${#daemons[@]} - 1; at >= 0; at--)); do kill "${daemons[at]}" 2>/dev/null || true; done
-        for pid in "${daemons[@]}"; do
-            for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-            kill -KILL "$pid" 2>/dev/null || true
-        done
-    fi
+    [ ${#daemons[@]} = 0 ] || scancel --partition=tq5 2>/dev/null || true
+    for _ in $(seq 50); do [ ${#daemons[@]} = 0 ] || [ -z "$(squeue -h 2>/dev/null)" ] && break; sleep 0.2; done
+    for ((at = ${#daemons[@]} - 1; at >= 0; at--)); do
+        kill "${daemons[at]}" 2>/dev/null && for _ in $(seq 100); do kill -0 "${daemons[at]}" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "${daemons[at]}" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap stop EXIT
@@ -67,55 +63,10 @@ start mariadbd mariadbd --no-defaults --datadir="$work/db" --socket="$work/db.so
 sql() { mariadb --no-defaults --socket="$work/db.socket" -u root -e "$1"; }
 up mariadbd sql 'SELECT 1'
 sql "CREATE USER 'slurm'@'127.0.0.1' IDENTIFIED BY 'tq5test'; GRANT ALL ON slurm_acct_db.* TO 'slurm'@'127.0.0.1'"
-cat >"$work/slurmdbd.conf" <<EOF
-AuthType=auth/munge
-AuthInfo=socket=$work/munge.socket
-DbdHost=$host
-DbdAddr=127.0.0.1
-DbdPort=$dbd_port
-SlurmUser=root
-StorageType=accounting_storage/mysql
-StorageHost=127.0.0.1
-StoragePort=$db_port
-StorageUser=slurm
-StoragePass=tq5test
-PidFile=$work/slurmdbd.pid
-LogFile=$work/log/slurmdbd.log
-EOF
-chmod 600 "$work/slurmdbd.conf"
-cat >"$SLURM_CONF" <<EOF
-ClusterName=tq5test
-SlurmctldHost=$host(127.0.0.1)
-SlurmctldPort=$ctld_port
-SlurmdPort=$slurmd_port
-AuthType=auth/munge
-CredType=cred/munge
-AuthInfo=socket=$work/munge.socket
-SlurmUser=root
-SlurmdUser=root
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/slurmctld.pid
-SlurmdPidFile=$work/slurmd.pid
-SlurmctldLogFile=$work/log/slurmctld.log
-SlurmdLogFile=$work/log/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/affinity
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/slurmdbd
-AccountingStorageHost=127.0.0.1
-AccountingStoragePort=$dbd_port
-AccountingStoragePass=$work/munge.socket
-JobCompType=jobcomp/none
-SchedulerType=sched/backfill
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
-MpiDefault=none
-ReturnToService=2
-KillWait=10
-NodeName=tq5node NodeHostname=$host NodeAddr=127.0.0.1 CPUs=$(nproc) RealMemory=1000 State=UNKNOWN
-PartitionName=tq5 Nodes=tq5node Default=YES MaxTime=INFINITE State=UP
-EOF
+for conf in slurm.conf slurmdbd.conf; do
+    sed "s|@WORK@|$work|g; s|@HOST@|$host|g; s|@CTLD_PORT@|$ctld_port|; s|@SLURMD_PORT@|$slurmd_port|; s|@DBD_PORT@|$dbd_port|;
+        s|@DB_PORT@|$db_port|; s|@CPUS@|$(nproc)|" "$root/tests/many-files/$conf" >"$work/$conf" && chmod 600 "$work/$conf"
+done
 up munged test -S "$work/munge.socket"
 start slurmdbd slurmdbd -D
 up slurmdbd sacctmgr -n list cluster

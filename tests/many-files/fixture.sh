@@ -9,6 +9,7 @@
 export LC_ALL=C
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED ($step): $*" >&2 && exit 1; }
 step=fixture in=$work/genbank
 mkdir "$in" "$work/ref" && cp "$root"/tests/many-files/in/* "$in/" && : >"$in/archive.zip"
