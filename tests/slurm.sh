@@ -140,8 +140,8 @@ grep -q -x 'failed: endless/endless.gb: ended by a signal before tq5 finished (a
 
 step="Snakemake 7" dir=$work/snakemake
 mkdir "$dir" && cp -r "$in" "$dir/" && ln -s "$root/examples" "$dir/examples"
-command=$(cat "$root"/README.md "$root"/docs/pending/*.md 2>/dev/null |
-    sed -n '/^snakemake -s examples\/workflow\/Snakefile --jobs/,/[^\\]$/{p;/[^\\]$/q}')
+command=$(awk '/^snakemake -s examples\/workflow\/Snakefile --jobs/ { on = 1 } on { print } on && !/\\$/ { exit }' \
+    "$root"/README.md "$root"/docs/pending/*.md 2>/dev/null) || true
 grep -q -- "--cluster 'sbatch" <<<"$command" || fail "no Slurm command in README.md"
 command=$(sed -E "s/ -A ACCOUNT//; s/PARTITION/tq5/; s/tq5=[0-9]+/tq5=4/; s/--latency-wait [0-9]+/--latency-wait 3/" <<<"$command")
 submitted() { grep -c '_slurm_rpc_submit_batch_job: JobId=' "$work/log/slurmctld.log" || true; }

@@ -7,10 +7,12 @@
 #   ref/      tq5's own run on each good input, its bare name typed in its folder.
 # good: the names whose runs must succeed; plain: those without braces.
 export LC_ALL=C
+set -E
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED ($step): $*" >&2 && exit 1; }
+trap 'echo "FAILED ($step): status $? at line $LINENO of $0" >&2' ERR
 step=fixture in=$work/genbank
 mkdir "$in" "$work/ref" && cp "$root"/tests/many-files/in/* "$in/" && : >"$in/archive.zip"
 cp "$in/plasmid.gb" "$in/-leading-dash.gbk" && cp "$in/plasmid.gb" "$in/a{1}.gb"
