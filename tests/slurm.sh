@@ -1,20 +1,11 @@
 #!/usr/bin/env bash
-# Many files on a Slurm cluster of one node with accounting made here (the
+# Many files on a Slurm cluster of one node with accounting made here (its
 # configuration in tests/many-files/): munged, mariadbd (data and socket here,
-# TCP on 127.0.0.1), slurmdbd, slurmctld and slurmd as root in the foreground,
-# the cluster, an account and the user added with sacctmgr, the PIDs started
-# here stopped on every way out.  On the inputs of tests/many-files/fixture.sh:
-#   1. examples/slurm/submit (batches of 4): every good record file is tq5's
-#      own, the bad ones have none and the rest of their batch is done; the
-#      summary job names them and the counts; sacct: the task of the bad file's
-#      batch FAILED, the others COMPLETED, the summary FAILED;
-#   2. the bad files gone and an input touched: one task redoes it; then a
-#      submission sends nothing;
-#   3. scancel of a task while tq5 runs: no record file, no temporary folder,
-#      the summary says why, nothing of it left running;
-#   4. the README's Snakemake 7 command (batches of 4): the same record files,
-#      the failed batch job reported, at most 3 Slurm jobs; the bad files gone,
-#      a second run submits nothing.
+# TCP on 127.0.0.1), slurmdbd, slurmctld, slurmd as root in the foreground, the
+# cluster, an account and the user added with sacctmgr, all ended on every
+# way out.  On the inputs of tests/many-files/fixture.sh, examples/slurm/submit
+# (record files, reasons, summary, sacct states; a touched input redone, then
+# nothing sent; scancel leaves nothing) and the README's Snakemake 7 command.
 # Usage: tests/slurm.sh TQ5    (status 77 where Slurm cannot run here)
 set -euo pipefail
 tq5=$(realpath "$1")
@@ -79,18 +70,14 @@ idle() { [ "$(sinfo -h -o %T)" = idle ]; }
 up slurmd idle
 echo "a Slurm cluster of one node: $(sinfo -h -o '%P %D node, %c CPUs, %T'), accounting: $(sacctmgr -n -P list assoc format=cluster,account,user | tr '\n' ' ')"
 
-ended() { # JOB...: wait until the jobs have left the queue
-    for _ in $(seq 600); do [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")" 2>/dev/null)" ] && return; sleep 0.2; done
-    fail "jobs $* still queued: $(squeue)"
-}
-states() { # JOB...: each job's or task's ID and state, as the accounting has them once they have ended
+states() { # JOB...: once every job has ended, each job's or task's ID and state as the accounting has them
     local all
-    for _ in $(seq 50); do
+    for _ in $(seq 600); do
         all=$(sacct -n -X -P -o JobID,State -j "$(tr ' ' , <<<"$*")" | sed 's/ by .*//' | sort -t _ -k1,1n -k2,2n)
-        grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED.*|TIMEOUT)$' <<<"$all" || break
+        [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")")" ] && [ -n "$all" ] && ! grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED|TIMEOUT)$' <<<"$all" && echo "$all" && return
         sleep 0.2
     done
-    echo "$all"
+    fail "jobs $* have not ended: $all"
 }
 submit() { # OUTPUT SUBMIT-ARGUMENT...: the array command in $dir; sets array and jobs
     (cd "$dir" && TQ5=$tq5 examples/slurm/submit "${@:2}" -- -p tq5) >"$dir/$1" 2>&1 || fail "submit: $(cat "$dir/$1")"
@@ -102,7 +89,7 @@ step="the job array" dir=$work/array
 mkdir "$dir" && cp -r "$in" "$dir/" && ln -s "$root/examples" "$dir/examples"
 began=$SECONDS
 submit submit.txt --files 4 --at-once 2 --time 5 genbank
-ended $jobs
+sacct_lines=$(states $jobs)
 array_seconds=$((SECONDS - began))
 read -r job summary_job <<<"$jobs"
 check "$dir/t5" "${good[@]}" && reasons "$dir/t5" "$array"/task-*.out "$array/summary.txt"
@@ -113,14 +100,12 @@ tasks=$(ls "$array"/batch-* | wc -l)
 expected=$(for ((t = 0; t < tasks; t++)); do
     grep -q cut-short "$array/batch-$t" && echo "${job}_$t|FAILED" || echo "${job}_$t|COMPLETED"
 done)$'\n'"$summary_job|FAILED"
-sacct_lines=$(states $jobs)
 [ "$tasks" = 3 ] && [ "$sacct_lines" = "$expected" ] || fail "$tasks tasks, sacct: $sacct_lines"
 
 step="the job array, again"
 rm "$dir/genbank/cut-short.seq.gz" "$dir/genbank/has blank.gb" && touch "$dir/genbank/it's.gb"
 submit again.txt --files 4 genbank
-ended $jobs
-[ "$(cat "$array"/batch-*)" = "genbank/it's.gb" ] && [ "$(states $jobs | cut -d '|' -f 2 | tr '\n' ' ')" = "COMPLETED COMPLETED " ] ||
+[ "$(states $jobs | cut -d '|' -f 2 | tr '\n' ' ')" = "COMPLETED COMPLETED " ] && [ "$(cat "$array"/batch-*)" = "genbank/it's.gb" ] ||
     fail "$(cat "$dir/again.txt" "$array"/batch-*)"
 check "$dir/t5" "${good[@]}" && [ "$dir/t5/it's.gb.t5" -nt "$dir/genbank/it's.gb" ] || fail "it's.gb not redone"
 (cd "$dir" && TQ5=$tq5 examples/slurm/submit genbank -- -p tq5) >"$dir/nothing.txt" 2>&1 &&
@@ -130,12 +115,12 @@ step="scancel"
 mkdir "$dir/endless" && truncate -s 1T "$dir/endless/endless.gb" && cp "$in/plasmid.gb" "$dir/endless/zz.gb"
 submit endless.txt --into stopped --bytes 2T endless
 for _ in $(seq 300); do grep -q 'Type G' "$dir/stopped/logs/endless.gb.log" 2>/dev/null && break; sleep 0.1; done
-scancel "${jobs%% *}" && ended $jobs
+scancel "${jobs%% *}" && ended=$(states $jobs)
 [ -z "$(find "$dir/stopped" -name '*.t5' -o -name '.run-tq5*')" ] || fail "left: $(ls -A "$dir/stopped")"
 grep -q -x 'failed: endless/endless.gb: ended by a signal before tq5 finished (a cancelled job, a time limit)' "$array/summary.txt" &&
     grep -q '^failed: endless/zz.gb: not run: its task was cancelled' "$array/summary.txt" ||
     fail "summary: $(cat "$array/summary.txt")"
-[ "$(states $jobs | cut -d '|' -f 2 | tr '\n' ' ')" = "CANCELLED FAILED " ] || fail "sacct: $(states $jobs)"
+[ "$(cut -d '|' -f 2 <<<"$ended" | tr '\n' ' ')" = "CANCELLED FAILED " ] || fail "sacct: $ended"
 [ -z "$(find /proc/[0-9]* -maxdepth 1 -name cwd \( -lname "$dir" -o -lname "$dir/*" \) 2>/dev/null)" ] || fail "still running"
 
 step="Snakemake 7" dir=$work/snakemake
