@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# tq5 over a folder (tests/many-files/fixture.sh), both ways of the README:
-# examples/workflow/Snakefile under Snakemake (--cores 2 --keep-going) and the
-# GNU parallel line copied from the README.  Each way, from an empty t5/:
-#   1. the skipped files named; every good input's record file is tq5's own
-#      (Snakemake: the braced name left out, named, the status not 0);
-#      cut-short.seq.gz and the blank name fail, are reported, leave none;
-#   2. a second run runs the failed two again and writes nothing else;
-#   3. the failed two removed, a new file arrived, a record file removed (the
-#      parallel line: an input touched): only those run; 4. then nothing runs.
-# Then run-tq5 alone: a tq5 that quits (status 0, no "done") fails and leaves no
-# record file; the record file is synced before its rename (strace, where
-# installed); TERM ends it and its tq5 at once and leaves no record file.
+# tq5 over the folder of tests/many-files/fixture.sh, both ways of the README:
+# the Snakefile (--cores 2 --keep-going) and the parallel line.  Each way: the
+# skipped files named, the record files tq5's own, the bad inputs reported
+# without one (Snakemake: the braced name left out); a second run redoes only
+# those; new, removed (parallel: touched) files alone run; then nothing.  Then
+# run-tq5 alone: a quit is a failure, the record file is synced before its
+# rename (strace, where installed), TERM ends it and its tq5 at once.
 # Usage: tests/many-files.sh TQ5     (status 77: snakemake or parallel missing)
 set -euo pipefail
 tq5=$(realpath "$1")
