@@ -66,14 +66,10 @@ void on_write_failed(void* context) {
     fail_writing(*static_cast<session*>(context));
 }
 
-} // namespace
-
-namespace {
-
 void run(session& s) {
     s.input_fd = platform::open_input(s.settings.input_name, false);
     if (s.input_fd < 0) fail_opening(s, s.settings.input_name);
-    s.output_fd = platform::open_output_for_run(s.settings.output_name);
+    s.output_fd = platform::open_output_for_run(s.settings.output_name, s.settings.output_made);
     if (s.output_fd < 0) fail_opening(s, s.settings.output_name);
 
     start_sink(s.record, {write_record, &s});
@@ -102,11 +98,11 @@ void run(session& s) {
 } // namespace
 
 void run_extraction(session& s) {
+    // Memory that the run cannot have ends it as a read failure: whole
+    // records, the count line, status 1.
     try {
         run(s);
     } catch (const std::bad_alloc&) {
-        // Memory ran out where no smaller buffer would do: the run ends as
-        // a read failure, with its whole records.
         fail_reading(s);
     }
 }
@@ -124,6 +120,7 @@ void finish_run(session& s) {
     // Done only if the whole file is sound, also after a Ctrl-Z.
     if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
+    if (!platform::flush_to_disk(s.output_fd)) fail_writing(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
     if (!closed) fail_writing(s);
