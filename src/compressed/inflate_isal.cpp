@@ -14,7 +14,7 @@
 // start of this call's input.  Where that lies before it, the bytes to give
 // back came with earlier calls: the last few bytes of every call are kept
 // here for that.  `read_in_length` is the one field outside ISA-L's
-// documented interface that this needs, and only for the older releases.
+// documented calls that this needs, and only for the older releases.
 // Debian 13's 2.31.1 is one of the older ones: it keeps them in the bit
 // buffer, as 2.30 does.
 //
@@ -30,7 +30,13 @@
 // (`read_in`, `read_in_length`) with no input bytes, until the bit that
 // makes the fault.  The text is then what every call without a fault
 // stored: that of the codes complete before the bad one, as a decoder that
-// reads bit by bit gives.
+// reads bit by bit gives.  This uses three fields beyond the documented
+// calls: the bit buffer (`read_in`, `read_in_length`) and `tmp_in_size`
+// (header bytes ISA-L holds back, which the bits must not overtake; where
+// there are some, the text stops before the header).  One difference from
+// zlib stays: ISA-L takes a block's Huffman codes where the set is
+// incomplete or over-subscribed, which zlib refuses, and decodes text with
+// them up to the fault.
 #include "compressed/inflater.hpp"
 
 #include <isa-l/crc.h>
