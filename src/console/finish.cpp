@@ -117,6 +117,8 @@ void stop_reading(session& s) {
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
+    // Done only if the whole file is sound, also after a Ctrl-Z.
+    if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
     if (!platform::flush_to_disk(s.output_fd)) fail_writing(s);
     const bool closed = platform::close_file(s.output_fd);
