@@ -1,7 +1,5 @@
 #include "extract/input_text.hpp"
 
-#include "compressed/gzip_format.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -23,12 +21,11 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
         }
         input.head_read = true;
         const std::string_view head(input.head.data(), input.head_size);
-        if (gzip::starts_gzip(head)) input.gzip = open_gzip_reader(file, head, input.options);
+        const compressed_format format = format_of(head);
+        if (format != compressed_format::plain)
+            input.compressed = open_compressed_reader(format, file, head, input.options);
     }
-    if (input.gzip) {
-        const byte_source text = gzip_text(*input.gzip);
-        return text.read(text.context, buffer, capacity);
-    }
+    if (input.compressed) return input.compressed->read(buffer, capacity);
     if (input.head_handed < input.head_size) {
         const std::size_t count = std::min(capacity, input.head_size - input.head_handed);
         std::memcpy(buffer, input.head.data() + input.head_handed, count);
@@ -40,7 +37,7 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
 
 } // namespace
 
-void open_input_text(input_text& input, byte_source file, const gzip_options& options) {
+void open_input_text(input_text& input, byte_source file, const compressed_options& options) {
     close_input_text(input);
     input = input_text{};
     input.file = file;
@@ -52,7 +49,7 @@ byte_source text_of(input_text& input) {
 }
 
 void close_input_text(input_text& input) {
-    input.gzip.reset();
+    input.compressed.reset();
 }
 
 } // namespace tq5
