@@ -83,22 +83,27 @@ class bzip2_reading final : public text_decoder {
     std::int64_t state_ = 1;
 };
 
-// Where a stream may begin in `bytes`, after `from`: the last such place,
-// or 0.
-std::size_t last_stream_start(std::string_view bytes, std::size_t from) {
+constexpr std::size_t stream_header = 10; // "BZh", the block size, a block's magic
+
+// The first place at or after `from` where a stream may begin in `bytes`
+// with its header whole, or npos.
+std::size_t next_stream_start(std::string_view bytes, std::size_t from) {
     using namespace std::string_view_literals;
-    constexpr std::size_t header = 10;
-    for (std::size_t at = bytes.size() >= header ? bytes.size() - header : 0; at > from; --at) {
-        const std::string_view here = bytes.substr(at, header);
-        if (here.substr(0, 3) == "BZh" && here[3] >= '1' && here[3] <= '9' &&
+    for (std::size_t at = bytes.find("BZh", from); at != bytes.npos;
+         at = bytes.find("BZh", at + 1)) {
+        if (bytes.size() - at < stream_header) return bytes.npos;
+        const std::string_view here = bytes.substr(at, stream_header);
+        if (here[3] >= '1' && here[3] <= '9' &&
             (here.substr(4) == "\x31\x41\x59\x26\x53\x59"sv ||
              here.substr(4) == "\x17\x72\x45\x38\x50\x90"sv))
             return at;
     }
-    return 0;
+    return bytes.npos;
 }
 
-constexpr std::size_t run_size = 256 * 1024; // compressed bytes cut at a time, at least
+// A run is one stream; one of more compressed bytes than this is read
+// stream after stream with all after it.
+constexpr std::size_t longest_run = 4 * 1024 * 1024;
 
 enum class run_end { more, ended, one_by_one };
 
@@ -142,7 +147,7 @@ bool decode_run(stream_run& run) {
 class bzip2_streams final : public compressed_reader {
   public:
     bzip2_streams(packed_input input, const compressed_options& options)
-        : input_(std::move(input)), options_(options), ring_(options.threads + 2) {
+        : input_(std::move(input)), options_(options), ring_(options.threads + 1) {
         runs_.resize(ring_.slots());
     }
     ~bzip2_streams() override { stop_workers(); }
@@ -186,11 +191,13 @@ class bzip2_streams final : public compressed_reader {
 
   private:
     // Cuts the next run: the carried bytes and more of the file, up to the
-    // last place in them where a stream may begin.  False once all is cut.
+    // next place where a stream may begin.  False once all is cut.
     bool cut(stream_run& run) {
         if (cut_all_) return false;
         run.end = run_end::more;
-        while (carry_.size() < run_size) {
+        std::size_t at = next_stream_start(carry_, 1);
+        std::size_t searched = carry_.size();
+        while (at == carry_.npos && carry_.size() < longest_run) {
             const char* data = nullptr;
             const std::int64_t got = next_packed(input_, data);
             if (got <= 0) {
@@ -200,13 +207,14 @@ class bzip2_streams final : public compressed_reader {
                 break;
             }
             carry_.append(data, static_cast<std::size_t>(got));
+            at = next_stream_start(carry_, std::max<std::size_t>(searched, stream_header) -
+                                               stream_header + 1);
+            searched = carry_.size();
         }
-        const std::size_t at =
-            run.end == run_end::more ? last_stream_start(carry_, 0) : carry_.size();
-        // A stream longer than the bytes at hand: one by one from here.
-        if (at == 0 && run.end == run_end::more) run.end = run_end::one_by_one;
+        // A stream longer than a run: one by one from here.
+        if (at == carry_.npos && run.end == run_end::more) run.end = run_end::one_by_one;
         if (run.end != run_end::more) cut_all_ = true;
-        const std::size_t taken = run.end == run_end::one_by_one ? carry_.size() : at;
+        const std::size_t taken = run.end == run_end::more ? at : carry_.size();
         run.packed.assign(carry_, 0, taken);
         carry_.erase(0, taken);
         return true;
