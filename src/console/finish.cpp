@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace tq5 {
 
@@ -13,7 +14,10 @@ std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
 }
 
 bool rewind_input(void* context) {
-    return platform::rewind_file(static_cast<session*>(context)->input_fd);
+    auto& s = *static_cast<session*>(context);
+    if (!platform::rewind_file(s.input_fd)) return false;
+    s.text.file_at = 0;
+    return true;
 }
 
 bool write_to(int fd, const char* data, std::size_t size) {
@@ -94,7 +98,11 @@ void run_extraction(session& s) {
     options.rewind = rewind_input;
     options.rewind_context = &s;
     open_input_text(s.text, {read_file, &s}, options);
-    start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    try {
+        start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    } catch (const std::bad_alloc&) {
+        fail_reading(s); // not even the smallest block
+    }
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
@@ -115,6 +123,8 @@ void stop_reading(session& s) {
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
+    // Done only if the whole file is sound, also after a Ctrl-Z.
+    if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
