@@ -68,3 +68,7 @@ if(WIN32)
   # and its rarely used parts.
   target_compile_definitions(tq5_bzip2 INTERFACE NOMINMAX WIN32_LEAN_AND_MEAN)
 endif()
+
+# The three together, for the compressed room.
+add_library(tq5_compression_libraries INTERFACE)
+target_link_libraries(tq5_compression_libraries INTERFACE tq5_zstd tq5_lzma tq5_bzip2)

@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace tq5 {
 
@@ -10,6 +11,13 @@ namespace {
 
 std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
     return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
+}
+
+bool rewind_input(void* context) {
+    auto& s = *static_cast<session*>(context);
+    if (!platform::rewind_file(s.input_fd)) return false;
+    s.text.file_at = 0;
+    return true;
 }
 
 bool write_to(int fd, const char* data, std::size_t size) {
@@ -80,12 +88,21 @@ void run_extraction(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    // As many inflating threads as the CPUs the process may run on (a
-    // batch job's share, a CPU set), at most four.
-    gzip_options options;
-    options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
+    // As many decoding threads as the CPUs the process may run on (a batch
+    // job's share, a CPU set), at most four; the memory their buffers take
+    // at most 256 MiB, and no more than a quarter of the process's limit.
+    compressed_options options;
+    options.threads = std::clamp(platform::usable_cpus(), 1u, 4u);
+    options.memory_limit =
+        std::min<std::uint64_t>(options.memory_limit, platform::memory_limit() / 4);
+    options.rewind = rewind_input;
+    options.rewind_context = &s;
     open_input_text(s.text, {read_file, &s}, options);
-    start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    try {
+        start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
+    } catch (const std::bad_alloc&) {
+        fail_reading(s); // not even the smallest block
+    }
 
     s.scan = scan_state{};
     scan_io io{s.input, s.record, s.console, s.settings.input_name};
@@ -106,6 +123,8 @@ void stop_reading(session& s) {
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
+    // Done only if the whole file is sound, also after a Ctrl-Z.
+    if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
