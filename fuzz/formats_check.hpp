@@ -109,7 +109,8 @@ void check_formats(std::string_view text, unsigned mode, unsigned second) {
         std::string reference;
         const bool sound = one_shot(f, file, text.size() * 2 + 4096, streams, reference);
         memory_file source{file, per_read};
-        const std::string_view taken = file.substr(0, std::min(file.size(), tq5::format_head_size));
+        const std::string_view taken =
+            std::string_view(file).substr(0, std::min(file.size(), tq5::format_head_size));
         source.data.remove_prefix(taken.size());
         const bool told = tq5::format_of(taken) == f;
         check(told || damage != 0, "an intact file not told by its first bytes");
