@@ -175,6 +175,8 @@ const tq5::inflater_kind* const inflaters[] = {&tq5::zlib_inflater, &tq5::isal_i
 
 } // namespace
 
+#include "formats_check.hpp"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;
     const unsigned mode = bytes[0];
@@ -183,6 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::string file(rest);
     bool intact = false;
     bool flipped = false;
+    if (mode % 2 == 0) check_formats(rest, mode, second);
     if (mode % 2 == 0 && (mode & 2) == 0) {
         const std::size_t cut = rest.size() * second / 256;
         file = gzip_member(rest.substr(0, cut)) + gzip_member(rest.substr(cut));

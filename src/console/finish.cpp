@@ -13,6 +13,13 @@ std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
     return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
 }
 
+bool rewind_input(void* context) {
+    auto& s = *static_cast<session*>(context);
+    if (!platform::rewind_file(s.input_fd)) return false;
+    s.text.file_at = 0;
+    return true;
+}
+
 bool write_to(int fd, const char* data, std::size_t size) {
     return platform::write_all(fd, data, size);
 }
@@ -79,10 +86,15 @@ void run(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    // As many inflating threads as the CPUs the process may run on (a
-    // batch job's share, a CPU set), at most four.
-    gzip_options options;
-    options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
+    // As many decoding threads as the CPUs the process may run on (a batch
+    // job's share, a CPU set), at most four; the memory their buffers take
+    // at most 256 MiB, and no more than a quarter of the process's limit.
+    compressed_options options;
+    options.threads = std::clamp(platform::usable_cpus(), 1u, 4u);
+    options.memory_limit =
+        std::min<std::uint64_t>(options.memory_limit, platform::memory_limit() / 4);
+    options.rewind = rewind_input;
+    options.rewind_context = &s;
     open_input_text(s.text, {read_file, &s}, options);
     start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 

@@ -1,7 +1,5 @@
 #include "extract/input_text.hpp"
 
-#include "compressed/gzip_format.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -36,9 +34,10 @@ std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
 
 void open_decoder(input_text& input) {
     const std::string_view head(input.head.data(), input.head_size);
-    if (!gzip::starts_gzip(head)) return;
-    input.gzip = open_gzip_reader({read_file, &input}, head, input.options);
-    input.decoded = gzip_text(*input.gzip);
+    const compressed_format format = format_of(head);
+    if (format == compressed_format::plain) return;
+    input.compressed = open_compressed_reader(format, {read_file, &input}, head, input.options);
+    input.decoded = compressed_text(*input.compressed);
 }
 
 std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
@@ -79,7 +78,7 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
 
 } // namespace
 
-void open_input_text(input_text& input, byte_source file, const gzip_options& options) {
+void open_input_text(input_text& input, byte_source file, const compressed_options& options) {
     close_input_text(input);
     input = input_text{};
     input.file = file;
@@ -102,7 +101,7 @@ bool finish_input_text(input_text& input) {
 
 void close_input_text(input_text& input) {
     input.decoded = {};
-    input.gzip.reset();
+    input.compressed.reset();
 }
 
 } // namespace tq5
