@@ -238,8 +238,10 @@ class bzip2_streams final : public compressed_reader {
             }
             cutting.unlock();
             if (run.end != run_end::one_by_one && !decode_run(run)) run.end = run_end::one_by_one;
+            // Once handed over, the run is the reader's.
+            const run_end end = run.end;
             ring_.hand_over(*number);
-            if (run.end != run_end::more) return;
+            if (end != run_end::more) return;
         }
     }
 

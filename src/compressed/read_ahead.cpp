@@ -95,8 +95,9 @@ class ahead_reader final : public compressed_reader {
                 }
                 job.size += static_cast<std::size_t>(got);
             }
+            const std::int64_t end = job.end; // once handed over, the job is the reader's
             ring_.hand_over(*number);
-            if (job.end <= 0) return;
+            if (end <= 0) return;
         }
     }
 
