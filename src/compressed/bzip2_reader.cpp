@@ -101,9 +101,10 @@ std::size_t next_stream_start(std::string_view bytes, std::size_t from) {
     return bytes.npos;
 }
 
-// A run is one stream; one of more compressed bytes than this is read
-// stream after stream with all after it.
-constexpr std::size_t longest_run = 4 * 1024 * 1024;
+// A run is one stream; one of more compressed bytes than this (more than a
+// block of 900 kB of text can take) is read stream after stream with all
+// after it.
+constexpr std::size_t longest_run = 1024 * 1024;
 
 enum class run_end { more, ended, one_by_one };
 
@@ -237,8 +238,10 @@ class bzip2_streams final : public compressed_reader {
             }
             cutting.unlock();
             if (run.end != run_end::one_by_one && !decode_run(run)) run.end = run_end::one_by_one;
+            // Once handed over, the run is the reader's.
+            const run_end end = run.end;
             ring_.hand_over(*number);
-            if (run.end != run_end::more) return;
+            if (end != run_end::more) return;
         }
     }
 

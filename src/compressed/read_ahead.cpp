@@ -17,6 +17,8 @@ std::int64_t next_packed(packed_input& input, const char*& data) {
             return static_cast<std::int64_t>(input.taken.size());
         }
     }
+    // The bytes taken are used up once more are asked for.
+    if (!input.taken.empty()) input.taken = std::string();
     if (input.failed) return -1;
     if (input.ended) return 0;
     const std::int64_t got =
@@ -93,8 +95,9 @@ class ahead_reader final : public compressed_reader {
                 }
                 job.size += static_cast<std::size_t>(got);
             }
+            const std::int64_t end = job.end; // once handed over, the job is the reader's
             ring_.hand_over(*number);
-            if (job.end <= 0) return;
+            if (end <= 0) return;
         }
     }
 
