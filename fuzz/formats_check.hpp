@@ -3,8 +3,8 @@
 // or a byte of garbage after it (by `mode`).  The program's reader (threads,
 // refused threads, reads and requests as fuzz_gzip.cpp picks them) must give
 // the verdict of the library's one-shot decoding and, where that decodes, its
-// text; intact data comes back whole, a file cut short fails with the start
-// of the text.  Included by fuzz_gzip.cpp after its helpers.
+// text (so intact data comes back whole); a file cut short fails with the
+// start of the text.  Included by fuzz_gzip.cpp after its helpers.
 #include "compressed/compressed_reader.hpp"
 
 #include <bzlib.h>
@@ -115,8 +115,6 @@ void check_formats(std::string_view text, unsigned mode, unsigned second) {
         if (!told) continue;
         const auto reader = tq5::open_compressed_reader(f, {read_memory, &source}, taken, options);
         const outcome got = drain(tq5::compressed_text(*reader), request);
-        if (damage == 0)
-            check(got.end == 0 && got.text == text, "formats: not the text compressed");
         if (damage == 1 && file.size() != first.size())
             check(got.end == -1 && text.starts_with(got.text), "formats: cut short");
         check(got.end == (sound ? 0 : -1), "formats: another verdict than the library's");
