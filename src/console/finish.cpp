@@ -93,8 +93,12 @@ void run(session& s) {
     options.threads = std::clamp(platform::usable_cpus(), 1u, 4u);
     options.memory_limit =
         std::min<std::uint64_t>(options.memory_limit, platform::memory_limit() / 4);
-    options.rewind = rewind_input;
-    options.rewind_context = &s;
+    // A file that cannot be read again from its start (a pipe) is decoded
+    // where that would be needed without threads that can fail (see xz).
+    if (platform::rewind_file(s.input_fd)) {
+        options.rewind = rewind_input;
+        options.rewind_context = &s;
+    }
     open_input_text(s.text, {read_file, &s}, options);
     start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
