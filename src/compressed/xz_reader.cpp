@@ -5,7 +5,8 @@
 // is decoded in the calling thread instead.  A thread the system refuses
 // fails liblzma's whole decoding (it reports no memory): the file is then
 // read again from its start in one thread, and the text already handed
-// out is passed over.
+// out is passed over; an input that cannot be read again (a pipe) is
+// decoded in one thread from the start.
 #include "compressed/read_ahead.hpp"
 
 #include <lzma.h>
@@ -21,6 +22,13 @@ class xz_reading final : public text_decoder {
   public:
     xz_reading(packed_input input, const compressed_options& options)
         : input_(std::move(input)), options_(options) {
+        // An input that cannot be read again is decoded in one thread from
+        // the start: a refused thread could not be recovered from.
+        if (options.rewind == nullptr) {
+            threaded_ = false;
+            working_ = lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+            return;
+        }
         lzma_mt mt{};
         mt.flags = LZMA_CONCATENATED;
         mt.threads = std::max(options.threads, 1u);

@@ -86,15 +86,15 @@ void run(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    // As many decoding threads as the CPUs the process may run on (a batch
-    // job's share, a CPU set), at most four; the memory their buffers take
-    // at most 256 MiB, and no more than a quarter of the process's limit.
-    compressed_options options;
-    options.threads = std::clamp(platform::usable_cpus(), 1u, 4u);
-    options.memory_limit =
-        std::min<std::uint64_t>(options.memory_limit, platform::memory_limit() / 4);
-    options.rewind = rewind_input;
-    options.rewind_context = &s;
+    // The input's text is read with what the process may use: the CPUs it
+    // may run on (a batch job's share, a CPU set) and its memory.  A file
+    // that can be read again from its start may be, where its reading must
+    // begin again; a pipe cannot.
+    compressed_options options = text_options(platform::usable_cpus(), platform::memory_limit());
+    if (platform::rewind_file(s.input_fd)) {
+        options.rewind = rewind_input;
+        options.rewind_context = &s;
+    }
     open_input_text(s.text, {read_file, &s}, options);
     start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
@@ -120,7 +120,7 @@ void run_extraction(session& s) {
 }
 
 void stop_reading(session& s) {
-    // The inflating threads end first: they read the input file.
+    // The input's text ends first: its reading uses the input file.
     close_input_text(s.text);
     if (s.input_fd >= 0) platform::close_file(s.input_fd);
     s.input_fd = -1;

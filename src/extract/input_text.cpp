@@ -78,6 +78,13 @@ std::int64_t read_text(void* context, char* buffer, std::size_t capacity) {
 
 } // namespace
 
+compressed_options text_options(unsigned cpus, std::uint64_t memory_limit) {
+    compressed_options options;
+    options.threads = std::clamp(cpus, 1u, 4u);
+    options.memory_limit = std::min(options.memory_limit, memory_limit / 4);
+    return options;
+}
+
 void open_input_text(input_text& input, byte_source file, const compressed_options& options) {
     close_input_text(input);
     input = input_text{};

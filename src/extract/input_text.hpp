@@ -48,6 +48,12 @@ struct input_text {
     bool out_of_memory = false;
 };
 
+// How the text of a compressed file is read by a process that may run on
+// `cpus` CPUs within an address space of `memory_limit` bytes: as many
+// decoding threads as those CPUs, at most four, their buffers within
+// 256 MiB and a quarter of the limit.
+compressed_options text_options(unsigned cpus, std::uint64_t memory_limit);
+
 // Starts the reading of `file` as text; a compressed file is read with
 // `options`.
 void open_input_text(input_text& input, byte_source file, const compressed_options& options = {});
