@@ -2,6 +2,8 @@
 #include "console/session.hpp"
 #include "platform/platform.hpp"
 
+#include <algorithm>
+
 namespace tq5 {
 
 namespace {
@@ -31,6 +33,28 @@ char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The name that an answer spells.  A NUL in it becomes U+FFFD, as a unit 0
+// in UTF-16 answers does: the system would end the name there.
+std::string name_of(const std::string& answer) {
+    std::string name;
+    for (const char c : platform::name_from_answer(answer)) {
+        if (c == '\0')
+            name += "\xef\xbf\xbd";
+        else
+            name += c;
+    }
+    return name;
+}
+
+// An answer too long for any name, shown by its first 64 bytes (not ending
+// inside a UTF-8 sequence) and an ellipsis.
+std::string shown_start(const std::string& answer) {
+    std::size_t size = std::min<std::size_t>(answer.size(), 64);
+    for (int back = 0; back < 3 && size < answer.size() && (answer[size] & 0xc0) == 0x80; ++back)
+        --size;
+    return name_of(answer.substr(0, size)) + "\xe2\x80\xa6";
+}
+
 } // namespace
 
 void say(session& s, std::string_view text) {
@@ -58,11 +82,15 @@ void say_problem(session& s, std::string_view doing, std::string_view name) {
 const std::string& read_reply(session& s) {
     reply_reader& replies = s.replies;
     replies.word.clear();
+    replies.too_long = false;
     char c = 0;
     while (peek(replies, c) && is_blank(c))
         ++replies.begin;
     while (peek(replies, c) && !is_blank(c)) {
-        replies.word.push_back(c);
+        if (replies.word.size() < platform::longest_name)
+            replies.word.push_back(c);
+        else
+            replies.too_long = true;
         ++replies.begin;
     }
     // A word that the end of the input ends is still an answer.
@@ -78,8 +106,12 @@ void ask_input_file(session& s) {
     for (;;) {
         say(s, "Name of input file (GenBank file): ");
         flush_console(s);
-        s.settings.input_name = platform::name_from_answer(read_reply(s));
-        const int fd = platform::open_input(s.settings.input_name, true);
+        // A name longer than the system takes is refused as the system
+        // would refuse it.
+        const std::string& answer = read_reply(s);
+        const bool too_long = s.replies.too_long;
+        s.settings.input_name = too_long ? shown_start(answer) : name_of(answer);
+        const int fd = too_long ? -1 : platform::open_input(s.settings.input_name, true);
         if (fd >= 0) {
             platform::close_file(fd);
             return;
@@ -104,12 +136,12 @@ void ask_output_file(session& s) {
     for (;;) {
         say(s, "\nName of output file(.t5 suffix added): ");
         flush_console(s);
-        s.settings.output_name = platform::name_from_answer(read_reply(s)) + ".t5";
-        const int fd = platform::create_new_output(s.settings.output_name);
-        if (fd >= 0) {
-            platform::close_file(fd);
+        const std::string& answer = read_reply(s);
+        const bool too_long = s.replies.too_long;
+        s.settings.output_name = (too_long ? shown_start(answer) : name_of(answer)) + ".t5";
+        if (!too_long &&
+            platform::create_new_output(s.settings.output_name, s.settings.output_made))
             return;
-        }
         say(s, "\aTHE FILE ");
         say(s, s.settings.output_name);
         say(s, " MAY ALREADY EXIST.");

@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace tq5 {
 
@@ -65,12 +66,10 @@ void on_write_failed(void* context) {
     fail_writing(*static_cast<session*>(context));
 }
 
-} // namespace
-
-void run_extraction(session& s) {
+void run(session& s) {
     s.input_fd = platform::open_input(s.settings.input_name, false);
     if (s.input_fd < 0) fail_opening(s, s.settings.input_name);
-    s.output_fd = platform::open_output_for_run(s.settings.output_name);
+    s.output_fd = platform::open_output_for_run(s.settings.output_name, s.settings.output_made);
     if (s.output_fd < 0) fail_opening(s, s.settings.output_name);
 
     start_sink(s.record, {write_record, &s});
@@ -96,6 +95,18 @@ void run_extraction(session& s) {
     finish_run(s);
 }
 
+} // namespace
+
+void run_extraction(session& s) {
+    // Memory that the run cannot have ends it as a read failure: whole
+    // records, the count line, status 1.
+    try {
+        run(s);
+    } catch (const std::bad_alloc&) {
+        fail_reading(s);
+    }
+}
+
 void stop_reading(session& s) {
     // The inflating threads end first: they read the input file.
     close_input_text(s.text);
@@ -107,6 +118,7 @@ void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
     stop_reading(s);
+    if (!platform::flush_to_disk(s.output_fd)) fail_writing(s);
     const bool closed = platform::close_file(s.output_fd);
     s.output_fd = -1;
     if (!closed) fail_writing(s);

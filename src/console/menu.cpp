@@ -1,6 +1,8 @@
 // The start-up banner and the one-screen set-up menu.
 #include "console/session.hpp"
 
+#include <new>
+
 namespace tq5 {
 
 namespace {
@@ -10,9 +12,7 @@ void clear_screen(session& s) {
         line_end(s);
 }
 
-} // namespace
-
-void show_menu(session& s) {
+void set_up(session& s) {
     clear_screen(s);
     say(s, "TQ5_v1: CDS features of a GenBank file to a .t5 record file\n");
     line_end(s);
@@ -52,6 +52,18 @@ void show_menu(session& s) {
         if (letter == 'G') return;
         if (letter == 'I') ask_input = true;
         if (letter == 'O') ask_output = true;
+    }
+}
+
+} // namespace
+
+void show_menu(session& s) {
+    // Without the memory for a name the set-up cannot go on: it ends as it
+    // does when the answers end, with a message and status 1.
+    try {
+        set_up(s);
+    } catch (const std::bad_alloc&) {
+        halt_at_end_of_answers(s);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "extract/line_reader.hpp"
 #include "extract/out_sink.hpp"
 #include "extract/scanner.hpp"
+#include "platform/platform.hpp"
 
 #include <array>
 #include <cstddef>
@@ -16,10 +17,12 @@
 namespace tq5 {
 
 // The two file names chosen in the dialogue: on Windows in UTF-8, which the
-// "#file=" line and the console get as well (see platform.hpp).
+// "#file=" line and the console get as well (see platform.hpp); a NUL typed
+// in a name stands there as U+FFFD.
 struct run_settings {
-    std::string input_name;  // exactly as typed
-    std::string output_name; // as typed, with ".t5" appended
+    std::string input_name;              // exactly as typed
+    std::string output_name;             // as typed, with ".t5" appended
+    platform::file_identity output_made; // the file the output question made
 };
 
 // Standard input, read word by word.
@@ -28,7 +31,8 @@ struct reply_reader {
     std::size_t begin = 0;
     std::size_t end = 0;
     bool done = false;
-    std::string word; // the last answer read
+    std::string word;      // the last answer read, up to the longest name
+    bool too_long = false; // whether it went on beyond that
 };
 
 // A place in the record file where a whole record ends, and where the
@@ -69,7 +73,9 @@ void flush_console(session& s);
 void say_problem(session& s, std::string_view doing, std::string_view name);
 
 // The next answer word: white space skipped, the word ends before the next
-// white-space character.  If standard input ends before a word, the program
+// white-space character.  Only its start is kept, as long as the longest name
+// the system takes (`too_long` tells that more followed), so that no answer
+// can fill the memory.  If standard input ends before a word, the program
 // ends through `halt_at_end_of_answers`.
 const std::string& read_reply(session& s);
 // The upper-cased first character of the next answer.

@@ -19,18 +19,34 @@ inline constexpr int console_in = 0;
 inline constexpr int console_out = 1;
 
 // Opens an existing file for reading, byte for byte.  Fails (-1) if there
-// is no such file, it cannot be read, or it is a directory.  `for_test`
+// is no such file, it cannot be read, or it is a directory; on Windows also
+// if it is not a disk file (a device: `con.gb`, `aux`, `com1.txt`).  `for_test`
 // asks for an open that cannot block (a FIFO, say), for a name that is only
 // checked and closed again.
 int open_input(const std::string& name, bool for_test);
 
-// Creates a new, empty, ordinary file for writing; fails if the name exists.
-int create_new_output(const std::string& name);
+// The longest file name, in bytes, that the system may take: every longer
+// one it refuses (on Windows, whose limit is in UTF-16 units, whatever the
+// answer's encoding).
+extern const std::size_t longest_name;
 
-// Opens the output file for the run, creating it if missing and emptying it.
-// Refuses anything that is not a regular file, and does not follow a
-// symbolic link in place of the file.
-int open_output_for_run(const std::string& name);
+// Which file a name stood for: device and inode on POSIX systems, volume
+// serial number and file index on Windows.
+struct file_identity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+};
+
+// Creates a new, empty, ordinary file and closes it again, noting which file
+// it is in `made`; fails if the name exists, and on Windows if it names a
+// device (`nul`, `con.txt`), which no file is made for.
+bool create_new_output(const std::string& name, file_identity& made);
+
+// Opens the output file for the run and empties it: the file `made`, or a new
+// one where its name no longer exists.  Refuses, untouched, any other file
+// in its place (another ordinary file moved there, a second name of another
+// file, a directory, a device) and does not follow a symbolic link there.
+int open_output_for_run(const std::string& name, const file_identity& made);
 
 // Reads up to `capacity` bytes: the count, 0 at the end, -1 on an error.
 std::int64_t read_some(int fd, char* buffer, std::size_t capacity);
@@ -53,15 +69,21 @@ std::string name_from_answer(const std::string& answer);
 // shows as typed; standard output that is not a console gets the bytes.
 bool write_console(const char* data, std::size_t size);
 
-// Writes all bytes; false if that failed.  The record file and the console
-// are text: on Windows every line feed becomes CR LF on the way out.
+// Writes all bytes; false if that failed.  On Windows every line feed goes
+// out as CR LF, put there by this call, and the file takes the bytes as they
+// then are (binary mode), so that its size counts them all.
 bool write_all(int fd, const char* data, std::size_t size);
+
+// Hands what the file has been given to the disk; false if the system says
+// it could not (a network share or a USB stick may only tell so here).  On
+// POSIX systems `close_file` reports such errors, and this does nothing.
+bool flush_to_disk(int fd);
 
 // The size of the file, or -1 if the system cannot tell it.
 std::int64_t file_size(int fd);
 
-// Whether each line feed written to a text file takes two bytes on disk
-// (CR LF, on Windows).  Each system's file defines it.
+// Whether each line feed written takes two bytes on disk (CR LF, on
+// Windows).  Each system's file defines it.
 extern const bool line_feed_takes_two;
 
 // Cuts the file back to `size` bytes; false if that failed.

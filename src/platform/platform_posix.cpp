@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -16,6 +17,21 @@ namespace tq5::platform {
 
 const bool line_feed_takes_two = false;
 
+// The kernel refuses a path of PATH_MAX bytes or more, terminator included.
+#ifdef PATH_MAX
+const std::size_t longest_name = PATH_MAX - 1;
+#else
+const std::size_t longest_name = 4095;
+#endif
+
+namespace {
+
+file_identity identity_of(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+} // namespace
+
 int open_input(const std::string& name, bool for_test) {
     const int flags = O_RDONLY | O_CLOEXEC | (for_test ? O_NONBLOCK : 0);
     const int fd = ::open(name.c_str(), flags);
@@ -28,20 +44,38 @@ int open_input(const std::string& name, bool for_test) {
     return fd;
 }
 
-int create_new_output(const std::string& name) {
-    return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+bool create_new_output(const std::string& name, file_identity& made) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    // A file that cannot be told again at the run is not left behind.
+    if (!known) ::unlink(name.c_str());
+    made = identity_of(info);
+    return known;
 }
 
-int open_output_for_run(const std::string& name) {
+int open_output_for_run(const std::string& name, const file_identity& made) {
     // O_NONBLOCK keeps a FIFO put in the file's place from stalling the
     // open; the check below refuses it anyway.  The file is emptied only
-    // once it is known to be a regular file with no other name: a hard link
-    // put in its place would give someone else's file.
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    // once it is known to be the file the question made, with no other
+    // name: another file moved onto its name, or a hard link put in its
+    // place, is someone else's.  Where the name is gone, a new file is made.
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(name.c_str(), flags);
+    bool made_here = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        made_here = true;
+    }
     if (fd < 0) return -1;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+    const auto same = [&] {
+        const file_identity found = identity_of(info);
+        return made_here || (found.device == made.device && found.file == made.file);
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || !same() ||
         ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return -1;
@@ -82,6 +116,10 @@ std::string name_from_answer(const std::string& answer) {
 
 bool write_console(const char* data, std::size_t size) {
     return write_all(console_out, data, size);
+}
+
+bool flush_to_disk(int) {
+    return true;
 }
 
 std::int64_t file_size(int fd) {

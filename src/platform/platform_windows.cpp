@@ -1,7 +1,9 @@
-// Windows: the C runtime's own calls.  Files are opened shared (no
-// exclusive access), the input in binary mode so that the program's line
-// rule sees every byte, the record file and the console in text mode so that
-// each line feed goes out as CR LF.
+// Windows: the system's and the C runtime's calls.  Files are opened shared
+// (no exclusive access) and in binary mode: the input so that the program's
+// line rule sees every byte, the record file and the console so that the
+// CR LF that `write_all` puts for each line feed are the bytes on disk.  The
+// input and the record file must be disk files: a name such as `con.gb`,
+// `aux`, `nul` or `com1.txt` is a device in every folder.
 #include "platform/console_text.hpp"
 #include "platform/platform.hpp"
 
@@ -21,22 +23,43 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
-#include <sys/stat.h>
 
 namespace tq5::platform {
 
 const bool line_feed_takes_two = true;
+
+// The system's paths hold at most 32767 UTF-16 units, and no name takes
+// fewer than one unit for three bytes of its UTF-8 or ANSI answer.
+const std::size_t longest_name = 3 * 32767;
 
 namespace {
 
 // The runtime counts in int: a single call never asks for more than 1 GiB.
 constexpr std::size_t largest_transfer = std::size_t{1} << 30;
 
-bool is_directory(int fd) {
-    struct _stat64 info {};
-    return _fstat64(fd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR;
+// The file behind `handle`, if it is a disk file that is no directory and
+// no link (a reparse point), with the count of its names.
+bool plain_disk_file(HANDLE handle, file_identity& identity, DWORD& names) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & not_plain) != 0)
+        return false;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.file = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    names = info.nNumberOfLinks;
+    return true;
 }
+
+// The runtime's descriptor for `handle`, which it then owns; -1, the handle
+// closed, if it has none to give.
+int descriptor_of(HANDLE handle, int flags) {
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), flags);
+    if (fd < 0) ::CloseHandle(handle);
+    return fd;
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Text in `code_page` as wide characters; empty if it is not valid there.
 std::wstring wide(const std::string& text, UINT code_page, DWORD flags) {
@@ -48,8 +71,8 @@ std::wstring wide(const std::string& text, UINT code_page, DWORD flags) {
     return result;
 }
 
-// The name, UTF-8, as the system's wide-character calls take it (up to a NUL
-// in it, as everywhere).  Empty, which names no file, if it is not UTF-8.
+// The name, UTF-8, as the system's wide-character calls take it.  Empty,
+// which names no file, if it is not UTF-8.
 std::wstring wide_name(const std::string& name) {
     return wide(name, CP_UTF8, MB_ERR_INVALID_CHARS);
 }
@@ -167,42 +190,76 @@ bool write_console(const char* data, std::size_t size) {
 }
 
 int open_input(const std::string& name, bool) {
-    const int fd =
-        _wsopen(wide_name(name).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
-    if (fd < 0) return -1;
-    if (is_directory(fd)) {
-        _close(fd);
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
+    const HANDLE file = ::CreateFileW(wide_name(name).c_str(), GENERIC_READ, share_all, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    file_identity identity;
+    DWORD names = 0;
+    if (!plain_disk_file(file, identity, names)) {
+        ::CloseHandle(file);
         return -1;
     }
-    return fd;
+    return descriptor_of(file, _O_RDONLY | _O_BINARY);
 }
 
-int create_new_output(const std::string& name) {
-    return _wsopen(wide_name(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT,
-                   _SH_DENYNO, _S_IREAD | _S_IWRITE);
+bool create_new_output(const std::string& name, file_identity& made) {
+    const std::wstring wide = wide_name(name);
+    const auto create = [&](DWORD access) {
+        return ::CreateFileW(wide.c_str(), access, share_all, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    // The right to remove it again, where the folder gives it: where not,
+    // the refused open made no file, and it is made without.
+    HANDLE file = create(GENERIC_WRITE | DELETE);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED)
+        file = create(GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    // A device opens whatever the disposition: no file was made, and none is
+    // removed.  A disk file that cannot be told again at the run is not left
+    // behind: it goes through its own handle, never by a name that another
+    // file may have taken meanwhile.
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        return false;
+    }
+    DWORD names = 0;
+    const bool known = plain_disk_file(file, made, names);
+    if (!known) {
+        FILE_DISPOSITION_INFO remove{TRUE};
+        ::SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
+    }
+    ::CloseHandle(file);
+    return known;
 }
 
-int open_output_for_run(const std::string& name) {
+int open_output_for_run(const std::string& name, const file_identity& made) {
     // The name itself is opened, not what a symbolic link or junction in
     // its place points to, and the file is emptied only once it is known to
-    // be an ordinary disk file with no other name: a device, a link or a
-    // second name of someone else's file is refused untouched.
-    const HANDLE file =
-        ::CreateFileW(wide_name(name).c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // be the disk file the question made, with no other name: another file
+    // moved onto its name, a device, a link or a second name of someone
+    // else's file is refused untouched.  Where the name is gone, a new file
+    // is made.
+    const std::wstring wide = wide_name(name);
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    bool made_here = false;
+    HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                                flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW, flags,
+                             nullptr);
+        made_here = true;
+    }
     if (file == INVALID_HANDLE_VALUE) return -1;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const DWORD not_plain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & not_plain) != 0 || info.nNumberOfLinks != 1 ||
+    file_identity found;
+    DWORD names = 0;
+    if (!plain_disk_file(file, found, names) || names != 1 ||
+        (!made_here && (found.device != made.device || found.file != made.file)) ||
         !::SetEndOfFile(file)) {
         ::CloseHandle(file);
         return -1;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_TEXT);
-    if (fd < 0) ::CloseHandle(file);
-    return fd;
+    return descriptor_of(file, _O_WRONLY | _O_BINARY);
 }
 
 std::int64_t read_some(int fd, char* buffer, std::size_t capacity) {
@@ -210,18 +267,39 @@ std::int64_t read_some(int fd, char* buffer, std::size_t capacity) {
     return got < 0 ? -1 : got;
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
+namespace {
+
+bool write_bytes(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const std::size_t chunk = std::min(size, largest_transfer);
-        const int done = _write(fd, data, static_cast<unsigned>(chunk));
+        const int done = _write(fd, data, static_cast<unsigned>(std::min(size, largest_transfer)));
         if (done <= 0) return false;
-        // The count is of the caller's bytes, the carriage returns added in
-        // text mode not included; it is kept within the chunk all the same.
-        const std::size_t taken = std::min(static_cast<std::size_t>(done), chunk);
+        data += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+} // namespace
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    char lines[32 * 1024];
+    while (size > 0) {
+        std::size_t out = 0;
+        std::size_t taken = 0;
+        for (; taken < size && out + 2 <= sizeof lines; ++taken) {
+            if (data[taken] == '\n') lines[out++] = '\r';
+            lines[out++] = data[taken];
+        }
+        if (!write_bytes(fd, lines, out)) return false;
         data += taken;
         size -= taken;
     }
     return true;
+}
+
+bool flush_to_disk(int fd) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
 }
 
 std::int64_t file_size(int fd) {
@@ -237,10 +315,11 @@ bool close_file(int fd) {
 }
 
 void prepare_process() {
-    // The answers and the console are text; the runtime's default mode may
-    // have been changed at link time, so it is set here.
+    // The answers are text, the console gets the bytes that `write_all`
+    // makes; the runtime's default mode may have been changed at link time,
+    // so both are set here.
     _setmode(console_in, _O_TEXT);
-    _setmode(console_out, _O_TEXT);
+    _setmode(console_out, _O_BINARY);
 }
 
 void end_process(int status) {
