@@ -1,11 +1,15 @@
 # Cross toolchain for a Windows console build of tq5 with Debian's MinGW-w64
 # compilers.  MINGW_ARCH picks the target: i686 (the 32-bit program, zlib;
 # package g++-mingw-w64-i686) or x86_64 (the 64-bit program, ISA-L where
-# -DTQ5_ISAL_ROOT gives it; package g++-mingw-w64-x86-64).  The two small files
-# toolchain-mingw-i686.cmake and toolchain-mingw-x86_64.cmake set it and
-# include this one:
+# -DTQ5_ISAL_ROOT gives it; package g++-mingw-w64-x86-64).  Both read zstd,
+# xz and bzip2 with static libraries of their processor, from
+# -DTQ5_COMPRESSION_ROOT (scripts/build-compression-mingw ARCH builds them).
+# The two small files toolchain-mingw-i686.cmake and
+# toolchain-mingw-x86_64.cmake set it and include this one:
 #
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
+#   scripts/build-compression-mingw i686
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+#         -DTQ5_COMPRESSION_ROOT=build-compression-mingw-i686
 #   cmake --build build-win --target tq5
 #
 # Only the program is built this way: the unit tests need GoogleTest, which

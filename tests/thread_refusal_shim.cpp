@@ -1,9 +1,10 @@
-// Preloaded into tq5 by tests/thread-refusal.sh: a system that runs out of
-// threads.  The first TQ5_TEST_THREAD_STARTS calls of pthread_create start
-// their thread; every later one fails with EAGAIN and starts nothing.
-// Without the variable every call goes through.  Each refusal appends one
-// byte to the file TQ5_TEST_THREAD_REFUSALS names, if set, so that the test
-// can tell that the refusals reached the program.
+// Preloaded into tq5 by tests/run-cases (the condition `threads`) and
+// tests/thread-refusal.sh: a system that runs out of threads.  The first
+// TQ5_TEST_THREAD_STARTS calls of pthread_create start their thread; every
+// later one fails with EAGAIN and starts nothing.  Without the variable
+// every call goes through.  Each refusal appends one byte to the file
+// TQ5_TEST_THREAD_REFUSALS names, if set, so that the test can tell that the
+// refusals reached the program.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>

@@ -24,6 +24,7 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -69,6 +70,7 @@ struct gzip_reader {
     job_ring ring{slot_count};
     std::vector<text_job> jobs; // by slot
     std::vector<std::thread> threads;
+    std::vector<inflater_ptr> inflaters; // the workers', made before they start
     std::size_t threads_started = 0;
     reading_mode mode = reading_mode::workers;
     gzip_stream_ptr stream; // after the BGZF members
@@ -128,19 +130,26 @@ void inflate_job(gzip_reader& r, text_job& job, inflater_state* inflater) {
 
 // A worker: cuts the next run of members, then inflates it beside the
 // other workers.
-void inflate_members(gzip_reader& r) {
-    const inflater_ptr inflater = make_inflater(*r.kind);
+void inflate_members(gzip_reader& r, inflater_state* inflater) {
     for (;;) {
         std::unique_lock cutting(r.cutting);
         if (r.cutter.done) return;
         const std::optional<std::uint64_t> number = r.ring.claim();
         if (!number) return;
         text_job& job = claimed_job(r, *number);
-        job.packed_size = cut_members(r.cutter, job.packed.get(), r.options.job_packed,
-                                      r.options.job_text, job.members);
+        try {
+            job.packed_size = cut_members(r.cutter, job.packed.get(), r.options.job_packed,
+                                          r.options.job_text, job.members);
+        } catch (const std::bad_alloc&) {
+            // No room for another member's place: the members cut so far
+            // are inflated, the rest read one by one.
+            job.packed_size =
+                job.members.empty() ? 0 : job.members.back().at + job.members.back().size;
+            job.end = job_end::one_by_one;
+        }
         if (job.members.empty()) job.end = job_end::one_by_one;
         cutting.unlock();
-        inflate_job(r, job, inflater.get());
+        inflate_job(r, job, inflater);
         r.ring.hand_over(*number);
     }
 }
@@ -160,12 +169,16 @@ void inflate_one_by_one(gzip_reader& r) {
     }
 }
 
-// False where the system gives no thread, or the reader may start no more.
-bool start_thread(gzip_reader& r, void (*work)(gzip_reader&)) {
+// False where the system gives no thread (nor the memory for one), or the
+// reader may start no more.
+template <typename Work> bool start_thread(gzip_reader& r, Work work) {
     if (r.threads_started >= r.options.thread_limit) return false;
     try {
-        r.threads.emplace_back(work, std::ref(r));
+        r.threads.reserve(r.threads.size() + 1);
+        r.threads.emplace_back(work);
     } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
         return false;
     }
     ++r.threads_started;
@@ -191,9 +204,16 @@ void free_packed(gzip_reader& r) {
 // The compressed bytes `rest`, then the rest of the file, are read member
 // after member: on a thread of their own, or else on the caller's.
 void read_one_by_one(gzip_reader& r, std::string_view rest) {
-    r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
-    r.mode = start_thread(r, inflate_one_by_one) ? reading_mode::reading_thread
-                                                 : reading_mode::on_caller;
+    try {
+        r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
+    } catch (const std::bad_alloc&) {
+        if (r.jobs.empty()) throw;
+        r.jobs.clear(); // the reading thread's buffers give way: on the caller's thread
+        r.stream = open_gzip_stream({read_file, &r}, rest, *r.kind);
+    }
+    const bool jobs = !r.jobs.empty() && r.jobs.front().text != nullptr;
+    r.mode = jobs && start_thread(r, [&r] { inflate_one_by_one(r); }) ? reading_mode::reading_thread
+                                                                      : reading_mode::on_caller;
 }
 
 // The workers are done.  From the job being read on, its members not
@@ -264,20 +284,29 @@ gzip_reader_ptr open_gzip_reader(byte_source compressed, std::string_view taken,
     r.options.job_text = std::max<std::size_t>(options.job_text, 1);
     r.kind = options.inflater != nullptr ? options.inflater : &default_inflater();
     r.file = compressed;
-    start_cutting(r.cutter, {read_file, &r}, taken, r.options.job_packed);
-
-    r.jobs.resize(r.ring.slots());
-    for (text_job& job : r.jobs) {
-        job.text = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_text + spare);
-        job.packed = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_packed);
-    }
     unsigned workers = options.workers;
     if (workers == 0) workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    for (unsigned at = 0; at < workers; ++at)
-        if (!start_thread(r, inflate_members)) break;
+    try {
+        start_cutting(r.cutter, {read_file, &r}, taken, r.options.job_packed);
+        r.jobs.resize(r.ring.slots());
+        for (text_job& job : r.jobs) {
+            job.text = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_text + spare);
+            job.packed = std::make_unique_for_overwrite<unsigned char[]>(r.options.job_packed);
+        }
+        r.inflaters.reserve(workers);
+        for (unsigned at = 0; at < workers; ++at)
+            r.inflaters.push_back(make_inflater(*r.kind));
+    } catch (const std::bad_alloc&) {
+        // Memory is short: fewer workers, or none, and then without the
+        // jobs' buffers: member after member on the caller's thread.
+        if (r.inflaters.empty()) r.jobs.clear();
+    }
+    for (const inflater_ptr& inflater : r.inflaters)
+        if (!start_thread(r, [&r, at = inflater.get()] { inflate_members(r, at); })) break;
     if (r.threads.empty()) {
-        read_one_by_one(r, left_uncut(r.cutter));
+        // Nothing was read from the file yet.
         free_packed(r);
+        read_one_by_one(r, taken);
     }
     return reader;
 }

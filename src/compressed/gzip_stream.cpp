@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace tq5 {
@@ -23,6 +24,7 @@ namespace tq5 {
 namespace {
 
 constexpr std::size_t compressed_block = 128 * 1024;
+constexpr std::size_t smallest_block = 4096;
 // Room in front of the compressed bytes for those the inflater gives back.
 constexpr std::size_t headroom = most_over_read;
 
@@ -252,7 +254,15 @@ gzip_stream_ptr open_gzip_stream(byte_source compressed, std::string_view taken,
     r.compressed = compressed;
     r.kind = &kind;
     r.inflater = make_inflater(kind);
-    r.in.resize(headroom + std::max(compressed_block, taken.size()));
+    // Where memory is short, a smaller buffer does, down to one block.
+    for (std::size_t block = compressed_block;; block /= 2) {
+        try {
+            r.in.resize(headroom + std::max(block, taken.size()));
+            break;
+        } catch (const std::bad_alloc&) {
+            if (block <= smallest_block) throw;
+        }
+    }
     r.next = r.in.data() + headroom;
     if (!taken.empty()) std::memcpy(r.next, taken.data(), taken.size());
     r.avail = taken.size();

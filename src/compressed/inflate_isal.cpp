@@ -14,7 +14,29 @@
 // start of this call's input.  Where that lies before it, the bytes to give
 // back came with earlier calls: the last few bytes of every call are kept
 // here for that.  `read_in_length` is the one field outside ISA-L's
-// documented interface that this needs, and only for the older releases.
+// documented calls that this needs, and only for the older releases.
+// Debian 13's 2.31.1 is one of the older ones: it keeps them in the bit
+// buffer, as 2.30 does.
+//
+// The text before a fault.  A call that fails may have stored, after the
+// good text, bytes that are not text (ISA-L copies a match whose distance
+// reaches back before the stream's start from its own buffer, and only then
+// reports it, and an invalid code may leave a few bytes too), and where the
+// room for text is small it decodes ahead into its own buffer and fails
+// before handing out text that is good.  So the state before every call is
+// kept, and after a failure the call is done again from it: first with as
+// many whole input bytes as decode without a fault (found by halving), then
+// with the bits of the next byte one at a time, added to the bit buffer
+// (`read_in`, `read_in_length`) with no input bytes, until the bit that
+// makes the fault.  The text is then what every call without a fault
+// stored: that of the codes complete before the bad one, as a decoder that
+// reads bit by bit gives.  This uses three fields beyond the documented
+// calls: the bit buffer (`read_in`, `read_in_length`) and `tmp_in_size`
+// (header bytes ISA-L holds back, which the bits must not overtake; where
+// there are some, the text stops before the header).  One difference from
+// zlib stays: ISA-L takes a block's Huffman codes where the set is
+// incomplete or over-subscribed, which zlib refuses, and decodes text with
+// them up to the fault.
 #include "compressed/inflater.hpp"
 
 #include <isa-l/crc.h>
@@ -34,6 +56,11 @@ constexpr std::size_t kept_input = 16;
 
 struct isal_state {
     inflate_state isal;
+    inflate_state before; // the state before this call, or before this bit
+    bool fresh = true;    // nothing decoded since the stream's start
+    // The bits of one input byte not yet added to the bit buffer, lowest first.
+    unsigned pending_byte = 0;
+    int pending_bits = 0;
     // The last input bytes taken by the calls before this one, newest last.
     std::array<unsigned char, kept_input> recent{};
     std::size_t recent_size = 0;
@@ -56,6 +83,8 @@ void reset(isal_state& state) {
     state.isal.crc_flag = ISAL_GZIP_NO_HDR; // keep the CRC-32 of the text
     state.recent_size = 0;
     state.back_size = 0;
+    state.fresh = true;
+    state.pending_bits = 0;
 }
 
 inflater_state* create() {
@@ -83,31 +112,111 @@ void keep_recent(isal_state& state, const unsigned char* in, std::size_t count) 
     state.recent_size = from_old + from_new;
 }
 
+// Decodes `in_count` bytes of `in` into `out` from the state kept before
+// the call.
+int decode_again(isal_state& state, const unsigned char* in, std::uint32_t in_count,
+                 unsigned char* out, std::uint32_t out_count) {
+    inflate_state& z = state.isal;
+    if (state.fresh) {
+        isal_inflate_reset(&z);
+        z.crc_flag = ISAL_GZIP_NO_HDR;
+    } else {
+        z = state.before;
+    }
+    z.next_in = const_cast<unsigned char*>(in);
+    z.avail_in = in_count;
+    z.next_out = out;
+    z.avail_out = out_count;
+    return isal_inflate(&z);
+}
+
+// Adds the pending bits one at a time, until the one that makes the fault
+// (the state before it is kept) or until the room for text is full.
+inflate_call add_pending_bits(isal_state& state, unsigned char* out, std::uint32_t out_count) {
+    inflate_state& z = state.isal;
+    inflate_call call;
+    while (state.pending_bits > 0 && call.produced < out_count) {
+        if (z.read_in_length < 0 || z.read_in_length >= 64 || z.tmp_in_size != 0) break;
+        state.before = z;
+        const unsigned bit = (state.pending_byte >> (8 - state.pending_bits)) & 1u;
+        --state.pending_bits;
+        z.read_in |= std::uint64_t{bit} << z.read_in_length;
+        ++z.read_in_length;
+        z.next_in = out; // no input bytes
+        z.avail_in = 0;
+        z.next_out = out + call.produced;
+        z.avail_out = out_count - static_cast<std::uint32_t>(call.produced);
+        const int result = isal_inflate(&z);
+        if (result < 0) {
+            z = state.before;
+            break;
+        }
+        call.produced = out_count - z.avail_out;
+        if (z.block_state == ISAL_BLOCK_FINISH) break; // no release ends so: a fault
+    }
+    if (state.pending_bits > 0 && call.produced == out_count) return call; // more next time
+    // The fault is in this byte; where its bits all decode, the bit buffer
+    // did not stand for the byte: the text stops before it all the same.
+    state.pending_bits = 0;
+    call.step = inflate_step::bad;
+    return call;
+}
+
+// After a call that failed: the text that comes before the fault.
+inflate_call text_before_fault(isal_state& state, const unsigned char* in, std::uint32_t in_count,
+                               unsigned char* out, std::uint32_t out_count) {
+    inflate_state& z = state.isal;
+    // The most whole input bytes that decode without a fault.
+    std::uint32_t good = 0;
+    std::uint32_t bad = in_count;
+    while (bad - good > 1) {
+        const std::uint32_t middle = good + (bad - good) / 2;
+        (decode_again(state, in, middle, out, out_count) >= 0 ? good : bad) = middle;
+    }
+    decode_again(state, in, good, out, out_count);
+    inflate_call call;
+    call.produced = out_count - z.avail_out;
+    call.consumed = good - z.avail_in;
+    keep_recent(state, in, call.consumed);
+    state.fresh = false;
+    if (z.avail_out == 0 || z.avail_in != 0 || z.block_state == ISAL_BLOCK_FINISH)
+        return call; // the room is full first: the fault comes with a later call
+    if (z.tmp_in_size != 0) {
+        // A block header waits for its bytes: it makes no text.
+        call.step = inflate_step::bad;
+        return call;
+    }
+    state.pending_byte = in[good];
+    state.pending_bits = 8;
+    call.consumed += 1;
+    keep_recent(state, in + good, 1);
+    const inflate_call bits = add_pending_bits(
+        state, out + call.produced, out_count - static_cast<std::uint32_t>(call.produced));
+    call.produced += bits.produced;
+    call.step = bits.step;
+    return call;
+}
+
 inflate_call inflate(inflater_state* opaque, const unsigned char* in, std::size_t in_size,
                      unsigned char* out, std::size_t out_size) {
     isal_state& state = *self(opaque);
     inflate_state& z = state.isal;
     const auto in_count = static_cast<std::uint32_t>(std::min(in_size, largest_request));
     const auto out_count = static_cast<std::uint32_t>(std::min(out_size, largest_request));
+    if (state.pending_bits > 0) return add_pending_bits(state, out, out_count);
+    if (!state.fresh) state.before = z;
     z.next_in = const_cast<unsigned char*>(in);
     z.avail_in = in_count;
     z.next_out = out;
     z.avail_out = out_count;
     const int result = isal_inflate(&z);
+    if (result < 0) return text_before_fault(state, in, in_count, out, out_count);
+    state.fresh = false;
     inflate_call call;
     call.produced = out_count - z.avail_out;
     // Where the inflater stands, from the start of `in`: negative where a
     // newer release gave back bytes of earlier calls.
     const std::int64_t advanced = std::int64_t{in_count} - std::int64_t{z.avail_in};
-    if (result < 0) {
-        // The text of a call that fails is not all decoded text: ISA-L
-        // copies a match that reaches back before the stream's start from
-        // its own buffer, and only then reports the distance as invalid.
-        // None of it is handed out.
-        call.step = inflate_step::bad;
-        call.produced = 0;
-        return call;
-    }
     if (z.block_state != ISAL_BLOCK_FINISH) {
         // Within the stream the inflater only ever goes forward.
         if (advanced < 0 || advanced > std::int64_t{in_count}) {

@@ -13,6 +13,13 @@ std::int64_t read_file(void* context, char* buffer, std::size_t capacity) {
     return platform::read_some(static_cast<session*>(context)->input_fd, buffer, capacity);
 }
 
+bool rewind_input(void* context) {
+    auto& s = *static_cast<session*>(context);
+    if (!platform::rewind_file(s.input_fd)) return false;
+    s.text.file_at = 0;
+    return true;
+}
+
 bool write_to(int fd, const char* data, std::size_t size) {
     return platform::write_all(fd, data, size);
 }
@@ -79,10 +86,15 @@ void run(session& s) {
     start.console_bytes = s.console.handed + static_cast<std::int64_t>(s.console.used);
     s.whole.ends.assign(1, start);
     s.whole.handed_line_feeds = 0;
-    // As many inflating threads as the CPUs the process may run on (a
-    // batch job's share, a CPU set), at most four.
-    gzip_options options;
-    options.workers = std::clamp(platform::usable_cpus(), 1u, 4u);
+    // The input's text is read with what the process may use: the CPUs it
+    // may run on (a batch job's share, a CPU set) and its memory.  A file
+    // that can be read again from its start may be, where its reading must
+    // begin again; a pipe cannot.
+    compressed_options options = text_options(platform::usable_cpus(), platform::memory_limit());
+    if (platform::rewind_file(s.input_fd)) {
+        options.rewind = rewind_input;
+        options.rewind_context = &s;
+    }
     open_input_text(s.text, {read_file, &s}, options);
     start_reading(s.input, text_of(s.text), {before_fill, on_read_failed, &s});
 
@@ -108,7 +120,7 @@ void run_extraction(session& s) {
 }
 
 void stop_reading(session& s) {
-    // The inflating threads end first: they read the input file.
+    // The input's text ends first: its reading uses the input file.
     close_input_text(s.text);
     if (s.input_fd >= 0) platform::close_file(s.input_fd);
     s.input_fd = -1;
@@ -117,6 +129,8 @@ void stop_reading(session& s) {
 void finish_run(session& s) {
     // The record file must be complete on disk before the run is called done.
     flush(s.record);
+    // Done only if the whole file is sound, also after a Ctrl-Z.
+    if (!finish_input_text(s.text)) fail_reading(s);
     stop_reading(s);
     if (!platform::flush_to_disk(s.output_fd)) fail_writing(s);
     const bool closed = platform::close_file(s.output_fd);

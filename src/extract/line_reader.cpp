@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -54,12 +55,9 @@ void fill(line_reader& reader) {
                 reader.end += count;
             }
         } else {
+            // A read error is told once the text before it is read: see read_line.
             reader.source_done = true;
-            if (got < 0) {
-                reader.failed = true;
-                if (reader.hooks.read_failed != nullptr)
-                    reader.hooks.read_failed(reader.hooks.context);
-            }
+            reader.failed = got < 0;
         }
     }
 }
@@ -184,7 +182,17 @@ void start_reading(line_reader& reader, byte_source source, reader_hooks hooks,
                    std::size_t block_size) {
     reader.source = source;
     reader.hooks = hooks;
-    reader.block.assign(std::max(block_size, 2 * lookahead), '\0');
+    // Where memory is short, a smaller block does: the lines are the same.
+    for (std::size_t size = std::max(block_size, 2 * lookahead);; size = size / 2) {
+        try {
+            reader.block.clear();
+            reader.block.shrink_to_fit();
+            reader.block.assign(std::max(size, 2 * lookahead), '\0');
+            break;
+        } catch (const std::bad_alloc&) {
+            if (size <= 2 * lookahead) throw;
+        }
+    }
     reader.begin = 0;
     reader.end = 0;
     reader.source_done = false;
@@ -229,6 +237,9 @@ bool read_line(line_reader& reader, text_line& line) {
     line.size =
         nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : stored;
     reader.begin += consumed;
+    // The end that a read error made: the whole text before it has been read.
+    if (reader.at_end && reader.failed && reader.hooks.read_failed != nullptr)
+        reader.hooks.read_failed(reader.hooks.context);
     return reader.at_end;
 }
 

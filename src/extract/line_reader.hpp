@@ -39,8 +39,10 @@ struct text_line {
 
 // Calls made by the reader: `before_fill` just before every request to the
 // source (so that the caller can hand its pending output to the system
-// first), and `read_failed` when the source reports an error.  If
-// `read_failed` returns, the error counts as the end of the input.
+// first), and `read_failed` when the source has reported an error and the
+// text before it has all been read (the read that meets the end of the
+// input calls it).  If `read_failed` returns, the error counts as the end of
+// the input.
 struct reader_hooks {
     void (*before_fill)(void* context) = nullptr;
     void (*read_failed)(void* context) = nullptr;

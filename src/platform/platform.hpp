@@ -103,4 +103,11 @@ void prepare_process();
 // tell, the number of CPUs of the machine.
 unsigned usable_cpus();
 
+// Goes back to the start of the file; false where it cannot (a pipe).
+bool rewind_file(int fd);
+
+// The address space the process may take in all (a limit such as
+// `ulimit -v`), or the largest value where there is none.
+std::uint64_t memory_limit();
+
 } // namespace tq5::platform

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,6 +155,16 @@ unsigned usable_cpus() {
         return static_cast<unsigned>(CPU_COUNT(&set));
 #endif
     return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+bool rewind_file(int fd) {
+    return ::lseek(fd, 0, SEEK_SET) == 0;
+}
+
+std::uint64_t memory_limit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    return limit.rlim_cur;
 }
 
 } // namespace tq5::platform

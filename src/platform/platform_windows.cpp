@@ -340,4 +340,12 @@ unsigned usable_cpus() {
     return std::max<unsigned>(info.dwNumberOfProcessors, 1u);
 }
 
+bool rewind_file(int fd) {
+    return _lseeki64(fd, 0, SEEK_SET) == 0;
+}
+
+std::uint64_t memory_limit() {
+    return UINT64_MAX;
+}
+
 } // namespace tq5::platform
