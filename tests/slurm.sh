@@ -3,7 +3,7 @@
 # configuration in tests/many-files/): munged, mariadbd (data and socket here,
 # TCP on 127.0.0.1), slurmdbd, slurmctld, slurmd as root in the foreground, the
 # cluster, an account and the user added with sacctmgr, all ended on every
-# way out.  On the inputs of tests/many-files/fixture.sh, examples/slurm/submit
+# way out.  On the inputs of tests/many-files/fixture.sh, examples/workflow/slurm-array
 # (record files, reasons, summary, sacct states; a touched input redone, then
 # nothing sent; scancel leaves nothing) and the README's Snakemake 7 command.
 # Usage: tests/slurm.sh TQ5    (status 77 where Slurm cannot run here)
@@ -80,7 +80,7 @@ states() { # JOB...: once every job has ended, each job's or task's ID and state
     fail "jobs $* have not ended: $all"
 }
 submit() { # OUTPUT SUBMIT-ARGUMENT...: the array command in $dir; sets array and jobs
-    (cd "$dir" && TQ5=$tq5 examples/slurm/submit "${@:2}" -- -p tq5) >"$dir/$1" 2>&1 || fail "submit: $(cat "$dir/$1")"
+    (cd "$dir" && TQ5=$tq5 examples/workflow/slurm-array "${@:2}" -- -p tq5) >"$dir/$1" 2>&1 || fail "submit: $(cat "$dir/$1")"
     array=$(grep -o -E '[^ ]+/logs/array-[^ ]+' "$dir/$1" | head -n 1 | sed 's|/summary.txt$||')
     jobs=$(grep -o -E '(array job|summary job) [0-9]+' "$dir/$1" | grep -o -E '[0-9]+$' | tr '\n' ' ')
 }
@@ -108,8 +108,8 @@ submit again.txt --files 4 genbank
 [ "$(states $jobs | cut -d '|' -f 2 | tr '\n' ' ')" = "COMPLETED COMPLETED " ] && [ "$(cat "$array"/batch-*)" = "genbank/it's.gb" ] ||
     fail "$(cat "$dir/again.txt" "$array"/batch-*)"
 check "$dir/t5" "${good[@]}" && [ "$dir/t5/it's.gb.t5" -nt "$dir/genbank/it's.gb" ] || fail "it's.gb not redone"
-(cd "$dir" && TQ5=$tq5 examples/slurm/submit genbank -- -p tq5) >"$dir/nothing.txt" 2>&1 &&
-    grep -q '^submit: nothing to do' "$dir/nothing.txt" || fail "$(cat "$dir/nothing.txt")"
+(cd "$dir" && TQ5=$tq5 examples/workflow/slurm-array genbank -- -p tq5) >"$dir/nothing.txt" 2>&1 &&
+    grep -q '^slurm-array: nothing to do' "$dir/nothing.txt" || fail "$(cat "$dir/nothing.txt")"
 
 step="scancel"
 mkdir "$dir/endless" && truncate -s 1T "$dir/endless/endless.gb" && cp "$in/plasmid.gb" "$dir/endless/zz.gb"
