@@ -71,10 +71,11 @@ up slurmd idle
 echo "a Slurm cluster of one node: $(sinfo -h -o '%P %D node, %c CPUs, %T'), accounting: $(sacctmgr -n -P list assoc format=cluster,account,user | tr '\n' ' ')"
 
 states() { # JOB...: once every job has ended, each job's or task's ID and state as the accounting has them
-    local all
+    local all job known
     for _ in $(seq 600); do
         all=$(sacct -n -X -P -o JobID,State -j "$(tr ' ' , <<<"$*")" | sed 's/ by .*//' | sort -t _ -k1,1n -k2,2n)
-        [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")")" ] && [ -n "$all" ] && ! grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED|TIMEOUT)$' <<<"$all" && echo "$all" && return
+        known=yes && for job in "$@"; do grep -q -E "^${job}[|_]" <<<"$all" || known=no; done
+        [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")")" ] && [ "$known" = yes ] && ! grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED|TIMEOUT)$' <<<"$all" && echo "$all" && return
         sleep 0.2
     done
     fail "jobs $* have not ended: $all"
@@ -126,8 +127,8 @@ grep -q -x 'failed: endless/endless.gb: ended by a signal before tq5 finished (a
 step="Snakemake 7" dir=$work/snakemake
 mkdir "$dir" && cp -r "$in" "$dir/" && ln -s "$root/examples" "$dir/examples"
 command=$(awk '/^snakemake -s examples\/workflow\/Snakefile --jobs/ { on = 1 } on { print } on && !/\\$/ { exit }' \
-    "$root"/README.md "$root"/docs/pending/*.md 2>/dev/null) || true
-grep -q -- "--cluster 'sbatch" <<<"$command" || fail "no Slurm command in README.md"
+    "$root"/README.md "$root"/docs/development.md 2>/dev/null) || true
+grep -q -- "--cluster 'sbatch" <<<"$command" || fail "no Slurm command in README.md or docs/development.md"
 command=$(sed -E "s/ -A ACCOUNT//; s/PARTITION/tq5/; s/tq5=[0-9]+/tq5=4/; s/--latency-wait [0-9]+/--latency-wait 3/" <<<"$command")
 submitted() { grep -c '_slurm_rpc_submit_batch_job: JobId=' "$work/log/slurmctld.log" || true; }
 before=$(submitted) began=$SECONDS
