@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Many files on a Slurm cluster of one node with accounting started here (its
 # configuration in tests/many-files/), all ended on every way out: on the
-# inputs of tests/many-files/fixture.sh, examples/slurm/submit (record files,
-# reasons, summary, sacct states; a touched input redone, then nothing sent;
-# scancel leaves nothing) and the README's Snakemake 7 command.
+# inputs of tests/many-files/fixture.sh, examples/workflow/slurm-array (record
+# files, reasons, summary, sacct states; a touched input redone, then nothing
+# sent; scancel leaves nothing) and the README's Snakemake 7 command.
 # Usage: tests/slurm.sh TQ5    (status 77 where Slurm cannot run here)
 set -euo pipefail
 tq5=$(realpath "$1")
@@ -69,16 +69,17 @@ up slurmd idle
 echo "a Slurm cluster of one node: $(sinfo -h -o '%P %D node, %c CPUs, %T'), accounting: $(sacctmgr -n -P list assoc format=cluster,account,user | tr '\n' ' ')"
 
 states() { # JOB...: once every job has ended, each job's or task's ID and state as the accounting has them
-    local all
+    local all job known
     for _ in $(seq 600); do
         all=$(sacct -n -X -P -o JobID,State -j "$(tr ' ' , <<<"$*")" | sed 's/ by .*//' | sort -t _ -k1,1n -k2,2n)
-        [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")")" ] && [ -n "$all" ] && ! grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED|TIMEOUT)$' <<<"$all" && echo "$all" && return
+        known=yes && for job in "$@"; do grep -q -E "^${job}[|_]" <<<"$all" || known=no; done
+        [ -z "$(squeue -h -j "$(tr ' ' , <<<"$*")")" ] && [ "$known" = yes ] && ! grep -q -v -E '\|(COMPLETED|FAILED|CANCELLED|TIMEOUT)$' <<<"$all" && echo "$all" && return
         sleep 0.2
     done
     fail "jobs $* have not ended: $all"
 }
 submit() { # OUTPUT SUBMIT-ARGUMENT...: the array command in $dir; sets array and jobs
-    (cd "$dir" && TQ5=$tq5 examples/slurm/submit "${@:2}" -- -p tq5) >"$dir/$1" 2>&1 || fail "submit: $(cat "$dir/$1")"
+    (cd "$dir" && TQ5=$tq5 examples/workflow/slurm-array "${@:2}" -- -p tq5) >"$dir/$1" 2>&1 || fail "submit: $(cat "$dir/$1")"
     array=$(grep -o -E '[^ ]+/logs/array-[^ ]+' "$dir/$1" | head -n 1 | sed 's|/summary.txt$||')
     jobs=$(grep -o -E '(array job|summary job) [0-9]+' "$dir/$1" | grep -o -E '[0-9]+$' | tr '\n' ' ')
 }
@@ -106,8 +107,8 @@ submit again.txt --files 4 genbank
 [ "$(states $jobs | cut -d '|' -f 2 | tr '\n' ' ')" = "COMPLETED COMPLETED " ] && [ "$(cat "$array"/batch-*)" = "genbank/it's.gb" ] ||
     fail "$(cat "$dir/again.txt" "$array"/batch-*)"
 check "$dir/t5" "${good[@]}" && [ "$dir/t5/it's.gb.t5" -nt "$dir/genbank/it's.gb" ] || fail "it's.gb not redone"
-(cd "$dir" && TQ5=$tq5 examples/slurm/submit genbank -- -p tq5) >"$dir/nothing.txt" 2>&1 &&
-    grep -q '^submit: nothing to do' "$dir/nothing.txt" || fail "$(cat "$dir/nothing.txt")"
+(cd "$dir" && TQ5=$tq5 examples/workflow/slurm-array genbank -- -p tq5) >"$dir/nothing.txt" 2>&1 &&
+    grep -q '^slurm-array: nothing to do' "$dir/nothing.txt" || fail "$(cat "$dir/nothing.txt")"
 
 step="scancel"
 mkdir "$dir/endless" && truncate -s 1T "$dir/endless/endless.gb" && cp "$in/plasmid.gb" "$dir/endless/zz.gb"
@@ -124,8 +125,8 @@ grep -q -x 'failed: endless/endless.gb: ended by a signal before tq5 finished (a
 step="Snakemake 7" dir=$work/snakemake
 mkdir "$dir" && cp -r "$in" "$dir/" && ln -s "$root/examples" "$dir/examples"
 command=$(awk '/^snakemake -s examples\/workflow\/Snakefile --jobs/ { on = 1 } on { print } on && !/\\$/ { exit }' \
-    "$root"/README.md "$root"/docs/pending/*.md 2>/dev/null) || true
-grep -q -- "--cluster 'sbatch" <<<"$command" || fail "no Slurm command in README.md"
+    "$root"/README.md "$root"/docs/development.md 2>/dev/null) || true
+grep -q -- "--cluster 'sbatch" <<<"$command" || fail "no Slurm command in README.md or docs/development.md"
 command=$(sed -E "s/ -A ACCOUNT//; s/PARTITION/tq5/; s/tq5=[0-9]+/tq5=4/; s/--latency-wait [0-9]+/--latency-wait 3/" <<<"$command")
 submitted() { grep -c '_slurm_rpc_submit_batch_job: JobId=' "$work/log/slurmctld.log" || true; }
 before=$(submitted) began=$SECONDS
