@@ -1,12 +1,10 @@
-// The zstd, xz and bzip2 readers in the gzip fuzz target: the text of the
-// fuzzer's input compressed here with each library, in two frames or
-// streams cut where `second` says, then by `mode` intact, cut short, with
-// one byte flipped, or with a byte of garbage after it.  The reader of the
-// program (threads, refused threads, short reads and small requests as the
-// fuzz target picks them) must give the verdict of the library's own
-// one-shot decoding and, where that decodes, its text; intact data must
-// come back byte for byte, and a file cut short must fail with the start of
-// the text.  Included by fuzz_gzip.cpp after its helpers.
+// The zstd, xz and bzip2 readers in the gzip fuzz target: the input's text
+// compressed here in two frames or streams, intact, cut short, a byte flipped
+// or a byte of garbage after it (by `mode`).  The program's reader (threads,
+// refused threads, reads and requests as fuzz_gzip.cpp picks them) must give
+// the verdict of the library's one-shot decoding and, where that decodes, its
+// text (so intact data comes back whole); a file cut short fails with the
+// start of the text.  Included by fuzz_gzip.cpp after its helpers.
 #include "compressed/compressed_reader.hpp"
 
 #include <bzlib.h>
@@ -130,8 +128,6 @@ void check_formats(std::string_view text, unsigned mode, unsigned second) {
         if (second % 2 != 0) options.rewind = nullptr;
         const auto reader = tq5::open_compressed_reader(f, {read_memory, &source}, taken, options);
         const outcome got = drain(tq5::compressed_text(*reader), request);
-        if (damage == 0)
-            check(got.end == 0 && got.text == text, "formats: not the text compressed");
         if (damage == 1 && file.size() != first.size())
             check(got.end == -1 && text.starts_with(got.text), "formats: cut short");
         check(got.end == (sound ? 0 : -1), "formats: another verdict than the library's");

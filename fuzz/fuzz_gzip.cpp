@@ -1,64 +1,29 @@
-// libFuzzer target: the gzip reader.  The first byte picks the mode and the
-// sizes: of the compressed reads (1 to 64 bytes), of the text requests, of
-// the jobs handed between the threads, and the number of threads.
-//   - odd: the rest is a compressed file as it comes;
-//   - even, bit 1 clear: the rest is text, compressed here into two members
-//     cut where the second byte says, with zero padding when its low bit
-//     is set;
-//   - even, bit 1 set: the rest is text, compressed here into BGZF members
-//     of up to 1 + 2 * (second byte) bytes of text each; by the second
-//     byte's two low bits, intact (0), with one byte of the file flipped
-//     (1), or with the size in one member's header covering the next member
-//     too (2) or one too small (3); with an end-of-file member in the middle.
-// In both modes that compress, bit 5 of the second byte makes the file end
-// in a read error three quarters of the way in: the reading must fail, and
-// the text it gave must be the start of the text compressed here (unless a
-// byte was flipped).
-// The reference is zlib read member after member in small steps (a byte of
-// compressed data and a few bytes of text at a time).  With each inflater,
-// member after member with the sizes of the first byte and with all bytes
-// at once, and the threaded reader, with as many threads as it wants or
-// with the system refusing a thread after 0 to 4 starts (by the first two
-// bytes), must give exactly its text and its end (0, or -1 for bad data,
-// staying so), damaged data included; the text compressed here and not
-// damaged must come back byte for byte.
-//
-// Built with TQ5_REPLAY it checks every file of the folders it is given, in
-// every mode, with several sizes (ctest: the seeds and the cases' inputs).
+// libFuzzer target: the gzip reader (and, by formats_check.hpp, the zstd, xz
+// and bzip2 readers).  The first byte picks the sizes (compressed reads of 1
+// to 64 bytes, text requests, jobs, threads) and the mode: odd, the rest is a
+// compressed file as it comes; even, the rest is text compressed here, into
+// two gzip members cut where the second byte says (bit 1 clear; zero padding
+// by the second byte's low bit), or into BGZF members of 1 + 2 * (second
+// byte) bytes of text with an end-of-file member in the middle, intact, one
+// byte flipped, or one header's size covering the next member or one too
+// small (by the second byte's low bits).  Bit 5 of the second byte adds a
+// read error three quarters in: the reading fails with the start of the text.
+// The reference is zlib member after member in small steps; each inflater
+// member after member and all at once, and the threaded reader (threads
+// refused after 0 to 4 starts by the first two bytes) must give its text and
+// end exactly (0, or -1 for bad data, staying so); undamaged text compressed
+// here comes back byte for byte.  Built with TQ5_REPLAY it checks every file
+// of the folders given, in every mode (ctest: the seeds, the cases' inputs).
 #include "compressed/gzip_reader.hpp"
 #include "compressed/gzip_stream.hpp"
 
+#include "common.hpp"
+
 #include <zlib.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
-
-struct memory_file {
-    std::string_view data;
-    std::size_t most_per_read;
-    bool fails = false; // a read error where the data ends
-};
-
-std::int64_t read_memory(void* context, char* buffer, std::size_t capacity) {
-    auto& file = *static_cast<memory_file*>(context);
-    if (file.fails && file.data.empty()) return -1;
-    const std::size_t count = std::min({capacity, file.most_per_read, file.data.size()});
-    if (count > 0) std::memcpy(buffer, file.data.data(), count);
-    file.data.remove_prefix(count);
-    return static_cast<std::int64_t>(count);
-}
-
-void check(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "fuzz_gzip: %s\n", what);
-    std::abort();
-}
 
 std::string deflated(std::string_view text) {
     z_stream z{};
@@ -253,8 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 }
 
 #ifdef TQ5_REPLAY
-#include "replay_files.hpp"
-
 // Every file as it is, then in every mode: as a compressed file, as the
 // text of two members, and as the text of BGZF members, whole or damaged.
 int main(int argc, char** argv) {

@@ -7,39 +7,13 @@
 // folders it is given at many block sizes (ctest: fuzz/corpus/, tests/cases/).
 #include "extract/scanner.hpp"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <string_view>
+#include "common.hpp"
 
 namespace {
-
-struct memory {
-    std::string_view data;
-    std::size_t at = 0;
-    std::size_t most = 0; // bytes per read at most; 0 for no limit
-};
-
-std::int64_t read_memory(void* context, char* buffer, std::size_t capacity) {
-    auto& m = *static_cast<memory*>(context);
-    std::size_t count = std::min(capacity, m.data.size() - m.at);
-    if (m.most != 0) count = std::min(count, m.most);
-    std::memcpy(buffer, m.data.data() + m.at, count);
-    m.at += count;
-    return static_cast<std::int64_t>(count);
-}
 
 bool append(void* context, const char* data, std::size_t size) {
     static_cast<std::string*>(context)->append(data, size);
     return true;
-}
-
-void check(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "fuzz_scanner: %s\n", what);
-    std::abort();
 }
 
 // The text rule, one byte at a time: the next piece's text, up to a NUL,
@@ -69,7 +43,7 @@ void check_reading(std::string_view data, std::string_view plan, std::size_t blo
                    std::size_t most) {
     static constexpr std::string_view texts[][2] = {
         {"FEATURES", ""}, {"ORIGIN", "  CDS  "}, {"  CDS  ", ""}, {"\r", ""}, {"x", "FEATURES"}};
-    memory source{data, 0, most};
+    memory_file source{data, most == 0 ? SIZE_MAX : most};
     tq5::line_reader reader;
     tq5::start_reading(reader, {read_memory, &source}, {}, block);
     plain_reader plain{data.substr(0, data.find('\x1a'))};
@@ -101,7 +75,7 @@ struct scan_result {
 
 scan_result scan(std::string_view data, std::size_t block, std::size_t most) {
     scan_result r;
-    memory source{data, 0, most};
+    memory_file source{data, most == 0 ? SIZE_MAX : most};
     tq5::line_reader reader;
     tq5::start_reading(reader, {read_memory, &source}, {}, block);
     tq5::out_sink record, console;
@@ -169,8 +143,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 }
 
 #ifdef TQ5_REPLAY
-#include "replay_files.hpp"
-
 int main(int argc, char** argv) {
     return replay_files(argc, argv, [](const std::string& data) {
         const scan_result whole = scan(data, tq5::default_block_size, 0);

@@ -19,6 +19,7 @@ namespace {
 // Table text: \xHH and \uHHHH a byte or a UTF-16 unit, \t \r \n \\; a field
 // ending *N is repeated N times.
 template <class Text> Text unescape(std::string text) {
+    using unit = typename Text::value_type;
     std::size_t times = 1;
     if (const auto star = text.rfind('*');
         star != text.npos && star + 1 < text.size() &&
@@ -26,25 +27,21 @@ template <class Text> Text unescape(std::string text) {
         times = std::stoul(text.substr(star + 1));
         text.resize(star);
     }
-    Text out, repeated;
-    using unit = typename Text::value_type;
-    auto byte = [](char c) { return static_cast<unit>(static_cast<unsigned char>(c)); };
+    Text once, out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i] == '\\' ? text[++i] : '\0';
-        if (c == 'x' || c == 'u') {
-            out += static_cast<unit>(std::stoul(text.substr(i + 1, c == 'x' ? 2 : 4), nullptr, 16));
-            i += c == 'x' ? 2 : 4;
-        } else {
-            out += byte(c == '\0'  ? text[i]
-                        : c == 't' ? '\t'
-                        : c == 'r' ? '\r'
-                        : c == 'n' ? '\n'
-                                   : c);
-        }
+        const std::size_t digits = c == 'x' ? 2 : c == 'u' ? 4 : 0;
+        if (digits > 0)
+            once += static_cast<unit>(std::stoul(text.substr(i + 1, digits), nullptr, 16));
+        else if (c == '\0')
+            once += static_cast<unit>(static_cast<unsigned char>(text[i]));
+        else
+            once += static_cast<unit>(c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c);
+        i += digits;
     }
     while (times-- > 0)
-        repeated += out;
-    return repeated;
+        out += once;
+    return out;
 }
 
 // A console or a pipe handing out the reads in turn, in as many pieces as the

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# tq5 over the folder of tests/many-files/fixture.sh, both ways of the README:
-# the Snakefile (--cores 2 --keep-going) and the parallel line.  Each way: the
-# skipped files named, the record files tq5's own, the bad inputs reported
-# without one (Snakemake: the braced name left out); a second run redoes only
-# those; new, removed (parallel: touched) files alone run; then nothing.  Then
-# run-tq5 alone: a quit is a failure, the record file is synced before its
-# rename (strace, where installed), TERM ends it and its tq5 at once.
+# tq5 over the folder of tests/many-files/fixture.sh, both ways of the README
+# (the Snakefile, the parallel line): the skipped files named, the record
+# files tq5's own, the bad inputs reported; a second run redoes only those;
+# new, removed (parallel: touched) files alone run; then nothing.  Then
+# run-tq5 alone: a quit fails, the record file is synced before its rename
+# (strace, where installed), TERM ends it and its tq5 at once.
 # Usage: tests/many-files.sh TQ5     (status 77: snakemake or parallel missing)
 set -euo pipefail
 tq5=$(realpath "$1")

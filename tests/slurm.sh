@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Many files on a Slurm cluster of one node with accounting made here (its
-# configuration in tests/many-files/): munged, mariadbd (data and socket here,
-# TCP on 127.0.0.1), slurmdbd, slurmctld, slurmd as root in the foreground, the
-# cluster, an account and the user added with sacctmgr, all ended on every
-# way out.  On the inputs of tests/many-files/fixture.sh, examples/workflow/slurm-array
-# (record files, reasons, summary, sacct states; a touched input redone, then
-# nothing sent; scancel leaves nothing) and the README's Snakemake 7 command.
+# Many files on a Slurm cluster of one node with accounting started here (its
+# configuration in tests/many-files/), all ended on every way out: on the
+# inputs of tests/many-files/fixture.sh, examples/workflow/slurm-array (record
+# files, reasons, summary, sacct states; a touched input redone, then nothing
+# sent; scancel leaves nothing) and the README's Snakemake 7 command.
 # Usage: tests/slurm.sh TQ5    (status 77 where Slurm cannot run here)
 set -euo pipefail
 tq5=$(realpath "$1")

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# The inflating workers follow the CPUs the process may run on: under
-# `taskset`, with the preloaded SHIM letting the runtime's own threads and the
-# first worker start and refusing every later thread, the refusals (a byte
-# each in a file) are the workers asked for: the program asks for its workers,
-# then for the reading thread, so one refusal on one CPU, two on two.  (The cases under tests/cases/threads run the
-# inputs with every number of threads refused.)
+# The inflating workers follow the CPUs the process may run on: under taskset,
+# with the preloaded SHIM letting the runtime's own threads and the first
+# worker start and refusing every later one, the refusals (a byte each in a
+# file) are the workers asked for before the reading thread: one on one CPU,
+# two on two.
 #   tests/thread-refusal.sh TQ5 SHIM       (status 77: cannot be run here)
 set -uo pipefail
 skip() { echo "SKIPPED: $*"; exit 77; }

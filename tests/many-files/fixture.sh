@@ -1,11 +1,9 @@
 # The inputs and checks of tests/many-files.sh and tests/slurm.sh, sourced with
-# tq5's path in $tq5.  Makes $work (the caller removes it) with
-#   genbank/  the files of tests/many-files/in/ (cut-short.seq.gz: the first
-#             600 bytes of a gzip file of 60 CDS features, a download cut
-#             short; md5sums.txt: no GenBank name), copies named with a leading
-#             "-", braces, a quote, a blank and .bgz, and archive.zip;
-#   ref/      tq5's own run on each good input, its bare name typed in its folder.
-# good: the names whose runs must succeed; plain: those without braces.
+# tq5's path in $tq5.  Makes $work (the caller removes it) with genbank/, the
+# files of tests/many-files/in/ (cut-short.seq.gz: a gzip download cut short;
+# md5sums.txt: no GenBank name) and copies with awkward names, and ref/, tq5's
+# own run on each good input.  good: the names whose runs must succeed; plain:
+# those without braces.
 export LC_ALL=C
 set -E
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
