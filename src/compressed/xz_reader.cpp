@@ -25,8 +25,7 @@ class xz_reading final : public text_decoder {
         // An input that cannot be read again is decoded in one thread from
         // the start: a refused thread could not be recovered from.
         if (options.rewind == nullptr) {
-            threaded_ = false;
-            working_ = lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+            start_in_one_thread();
             return;
         }
         lzma_mt mt{};
@@ -89,7 +88,6 @@ class xz_reading final : public text_decoder {
 
     // From the file's start again, in one thread.
     bool read_again() {
-        threaded_ = false;
         lzma_end(&stream_);
         stream_ = LZMA_STREAM_INIT;
         if (options_.rewind == nullptr || !options_.rewind(options_.rewind_context)) return false;
@@ -99,8 +97,13 @@ class xz_reading final : public text_decoder {
         at_end_ = false;
         skip_ = handed_;
         handed_ = 0;
-        working_ = lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+        start_in_one_thread();
         return true;
+    }
+
+    void start_in_one_thread() {
+        threaded_ = false;
+        working_ = lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
     }
 
     std::int64_t fail(std::size_t decoded) {
