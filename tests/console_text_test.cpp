@@ -1,14 +1,12 @@
-// The Windows program's conversion of the answers' text, run here on the
-// table tests/console_text.txt: each row's input, given as its reads, then
-// as every split of it into two or three reads, with buffers of 6 to 16
-// bytes and of 4096, must give the row's output.  A result longer than the
-// buffer, a byte written past it, a request for no unit or after the end is
-// a fault.   console_text_test TABLE
+// The Windows program's conversion of the answers' text, on the table
+// tests/console_text.txt: each row's input, as its reads and as every split
+// into two or three reads, with buffers of 6 to 16 bytes and of 4096, must
+// give the row's output; a result longer than the buffer, a byte written past
+// it, a request for no unit or after the end is a fault.  console_text_test TABLE
 #include "platform/console_text.hpp"
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,13 +98,11 @@ std::string read_all(const std::string& kind, std::vector<Text> reads, std::size
 template <class Text>
 int check(const std::string& kind, const std::string& field, const std::string& wanted, int row) {
     std::vector<Text> reads;
+    Text whole;
     for (std::size_t at = 0, bar = 0; bar < field.size(); at = bar + 3) {
         bar = std::min(field.find(" | ", at), field.size());
-        reads.push_back(unescape<Text>(field.substr(at, bar - at)));
+        whole += reads.emplace_back(unescape<Text>(field.substr(at, bar - at)));
     }
-    Text whole;
-    for (const Text& read : reads)
-        whole += read;
     std::vector<std::vector<Text>> ways{reads};
     for (std::size_t i = 1; whole.size() <= 40 && i < whole.size(); ++i)
         for (std::size_t j = i; j < whole.size(); ++j)
@@ -132,9 +128,9 @@ int main(int argc, char** argv) {
     int failures = 0, row = 0;
     for (std::string line; std::getline(table, line); ++row) {
         std::vector<std::string> fields;
-        std::istringstream cells(line + "\t");
-        for (std::string field; std::getline(cells, field, '\t');)
-            fields.push_back(field);
+        for (std::size_t at = 0, tab = 0; tab < line.size(); at = tab + 1)
+            fields.push_back(
+                line.substr(at, (tab = std::min(line.find('\t', at), line.size())) - at));
         if (fields.size() != 3 || fields[0][0] == '#') continue;
         const std::string& kind = fields[0];
         const std::string wanted = unescape<std::string>(fields[2]);
