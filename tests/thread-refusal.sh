@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# The inflating workers follow the CPUs the process may run on: under taskset,
-# with the preloaded SHIM letting the runtime's own threads and the first
-# worker start and refusing every later one, the refusals (a byte each in a
-# file) are the workers asked for before the reading thread: one on one CPU,
-# two on two.
-#   tests/thread-refusal.sh TQ5 SHIM       (status 77: cannot be run here)
+# The inflating workers follow the CPUs the process may run on: under taskset, with the preloaded
+# SHIM starting the runtime's own threads and the first worker and refusing every later thread,
+# the refusals (a byte each in a file) are the workers asked for before the reading thread: one
+# on one CPU, two on two.   tests/thread-refusal.sh TQ5 SHIM   (status 77: cannot be run here)
 set -uo pipefail
-skip() { echo "SKIPPED: $*"; exit 77; }
-[ -f "$2" ] && command -v taskset >/dev/null && taskset -c 0 true 2>/dev/null || skip "no shim or no taskset -c 0"
+[ -f "$2" ] && taskset -c 0 true 2>/dev/null || { echo "SKIPPED: no shim or no taskset -c 0" && exit 77; }
 # ThreadSanitizer's runtime starts a thread of its own through the same call.
-! grep -q __tsan_init "$1" || skip "a ThreadSanitizer build starts threads of its own"
-tq5=$(realpath "$1") shim=$(realpath "$2") tests=$(realpath "$(dirname "$0")")
-work=$(mktemp -d)
+! grep -q __tsan_init "$1" || { echo "SKIPPED: a ThreadSanitizer build starts threads of its own" && exit 77; }
+tq5=$(realpath "$1") shim=$(realpath "$2") tests=$(realpath "$(dirname "$0")") work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" && awk -v records=100 -f "$tests/genbank.awk" >text && python3 "$tests/../bench/bgzf.py" text in.gb || exit 1
 refused() { # refused INPUT STARTS CPUS: the threads refused
