@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# tq5 over the files of tests/many-files/fixture.sh by the README's Snakemake command and GNU
-# parallel line: the skipped files named, the record files tq5's own, the bad inputs reported;
-# a second run redoes those, a new input, a removed record file (parallel: a touched input) and
-# nothing else; with the bad inputs gone, nothing. Then run-tq5 alone: a quit fails, the record
-# file is synced before its rename (strace, where installed), TERM ends it and its tq5 at once.
+# The files of tests/many-files/fixture.sh through the README's Snakemake command and GNU parallel
+# line, three runs each; then run-tq5 alone: a quit, the sync before the rename (strace), TERM.
 # Usage: tests/many-files.sh TQ5     (status 77: snakemake or parallel missing)
 source "$(dirname "$0")/many-files/fixture.sh" "$1" snakemake parallel
 snakemake="$(readme '^snakemake -s examples/workflow/Snakefile --cores') --config tq5='$TQ5'"

@@ -1,13 +1,11 @@
-# Sourced by tests/many-files.sh and tests/slurm.sh as `source fixture.sh TQ5 TOOL...`: skips
-# (77) where a TOOL is missing, exports TQ5, makes $work (removed at the end, with every process
-# left in it) with genbank/: the files of tests/many-files/in/ (cut-short.seq.gz: a gzip download
-# cut short; md5sums.txt: no GenBank name), copies with awkward names and an empty archive.zip;
-# late.seq.gz, a file for later; ref/, tq5's own run on each good input. good: the names whose
-# runs must succeed; plain: those without braces.
+# `source fixture.sh TQ5 TOOL...` (tests/many-files.sh, tests/slurm.sh): skips (77) without a TOOL;
+# makes $work (removed at the end, with any process in it): genbank/ (tests/many-files/in/, awkward
+# names, .bz2 .xz .zst, archive.zip), late.seq.gz, ref/ (tq5's own runs); good: the names that must succeed, plain:
+# those without braces.
 set -Eeuo pipefail
 export LC_ALL=C TQ5
 skip() { echo "SKIPPED: $*" && exit 77; }
-for tool in "${@:2}"; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
+for tool in bzip2 xz zstd "${@:2}"; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
 TQ5=$(realpath "$1") root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d) step=fixture
 running() { # DIR: the processes working in DIR
@@ -20,6 +18,7 @@ trap 'echo "FAILED ($step): status $? at line $LINENO of $0" >&2' ERR
 in=$work/genbank
 mkdir "$in" "$work/ref" && cp "$root"/tests/many-files/in/* "$in/" && : >"$in/archive.zip"
 cp "$in/plasmid.gb" "$in/-leading-dash.gbk" && cp "$in/plasmid.gb" "$in/a{1}.gb" && cp "$in/plasmid.gb.gz" "$in/copy.gbk.bgz"
+for z in bz2:bzip2 xz:xz zst:zstd; do ${z#*:} -c "$in/plasmid.gb" >"$in/plasmid.gb.${z%:*}"; done
 cp "$in/contigs.seq" "$in/it's.gb" && cp "$in/contigs.seq" "$in/has blank.gb" && gzip -nc "$in/contigs.seq" >"$work/late.seq.gz"
 (cd "$work" && "$TQ5" <<<"late.seq.gz ref/late.seq.gz g" >/dev/null)
 good=() plain=()
