@@ -1,7 +1,7 @@
 # `source fixture.sh TQ5 TOOL...` (tests/many-files.sh, tests/slurm.sh): skips (77) without a TOOL;
 # makes $work (removed at the end, with any process in it): genbank/ (tests/many-files/in/, awkward
-# names, .bz2 .xz .zst, archive.zip), late.seq.gz, ref/ (tq5's own runs); good: the names that must succeed, plain:
-# those without braces.
+# names, .bz2 .xz .zst, archive.zip), late.seq.gz, ref/ (tq5's own runs); good: the names that must
+# succeed, plain: those without braces.
 set -Eeuo pipefail
 export LC_ALL=C TQ5
 skip() { echo "SKIPPED: $*" && exit 77; }
@@ -13,6 +13,7 @@ running() { # DIR: the processes working in DIR
 }
 cleanup() { cd / && kill -KILL $(running "$work") 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 fail() { echo "FAILED ($step): $*" >&2 && exit 1; }
 trap 'echo "FAILED ($step): status $? at line $LINENO of $0" >&2' ERR
 in=$work/genbank
