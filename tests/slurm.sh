@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# On a Slurm cluster of one node with accounting started here (and ended on every way out), the
-# files of tests/many-files/fixture.sh through examples/workflow/slurm-array and Snakemake 7 --cluster.
+# A Slurm cluster of one node with accounting, started here and ended on every way out; on it, the
+# files of tests/many-files/fixture.sh through examples/workflow/slurm-array and Snakemake --cluster.
 # Usage: tests/slurm.sh TQ5    (status 77 where Slurm cannot run here)
 source "$(dirname "$0")/many-files/fixture.sh" "$1" munged mariadb-install-db mariadbd slurmdbd slurmctld slurmd \
     sacctmgr sbatch sacct snakemake python3
