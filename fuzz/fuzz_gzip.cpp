@@ -1,25 +1,25 @@
 // libFuzzer target: the compressed readers.  The first byte picks the sizes
 // (compressed reads of 1 to 64 bytes, text requests, jobs, threads; with the
 // second, threads refused after 0 to 4 starts) and the mode: odd, the rest is
-// a compressed file as it comes; even, the rest is text compressed here, in
-// gzip as below and in zstd, xz and bzip2 by formats_check.hpp.  The reference
-// is zlib member after member in small steps; each inflater member after
-// member and all at once, and the threaded reader, must give its text and end
-// exactly (0, or -1 for bad data, staying so); undamaged text compressed here
-// comes back byte for byte.  Built with TQ5_REPLAY it checks every file of the
-// folders given, in every mode (ctest: the seeds, the cases' inputs).
+// a compressed file as it comes; even, the rest is text compressed here.  Built
+// with TQ5_REPLAY it checks every file of the folders given, in every mode
+// (ctest: the seeds, the cases' inputs).
 #include "compressed/compressed_reader.hpp"
 #include "compressed/gzip_stream.hpp"
 
 #include "common.hpp"
 
+#include <bzlib.h>
+#include <lzma.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <vector>
 
 namespace {
 
 using namespace std::literals;
+using format = tq5::compressed_format;
 
 std::string le16(std::size_t value) {
     return {static_cast<char>(value), static_cast<char>(value >> 8)};
@@ -43,6 +43,60 @@ std::string gzip_member(std::string_view text, bool bgzf) {
     return out.insert(10, "\6\0BC\2\0"s + le16(out.size() + 7));
 }
 
+std::string compressed(format f, std::string_view text) {
+    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::string out(text.size() * 2 + 1024, '\0');
+    std::size_t size = 0;
+    if (f == format::zstd) size = ZSTD_compress(out.data(), out.size(), in, text.size(), 1);
+    if (f == format::xz)
+        lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, nullptr, in, text.size(),
+                                reinterpret_cast<std::uint8_t*>(out.data()), &size, out.size());
+    if (f == format::bzip2) {
+        auto made = static_cast<unsigned>(out.size());
+        BZ2_bzBuffToBuffCompress(out.data(), &made, const_cast<char*>(text.data()),
+                                 static_cast<unsigned>(text.size()), 1, 0, 0);
+        size = made;
+    }
+    out.resize(size);
+    return out;
+}
+
+// The library's one-shot decoding of `file` into `text`: false where it finds
+// the file bad.  bzip2 stream by stream: to `first`, to `both`, the rest.
+bool one_shot(format f, std::string_view file, std::size_t first, std::size_t both,
+              std::size_t room, std::string& text) {
+    text.assign(room, '\0');
+    if (f == format::zstd) {
+        const std::size_t size = ZSTD_decompress(text.data(), room, file.data(), file.size());
+        if (ZSTD_isError(size)) return false;
+        text.resize(size);
+        return true;
+    }
+    if (f == format::xz) {
+        std::uint64_t memory = UINT64_MAX;
+        std::size_t in = 0, out = 0;
+        const lzma_ret ret = lzma_stream_buffer_decode(
+            &memory, LZMA_CONCATENATED, nullptr, reinterpret_cast<const std::uint8_t*>(file.data()),
+            &in, file.size(), reinterpret_cast<std::uint8_t*>(text.data()), &out, room);
+        text.resize(out);
+        return ret == LZMA_OK;
+    }
+    std::string all;
+    std::size_t at = 0;
+    for (std::size_t end : {first, both, file.size()}) {
+        end = std::min(end, file.size());
+        auto made = static_cast<unsigned>(room);
+        if (end == at) continue;
+        if (BZ2_bzBuffToBuffDecompress(text.data(), &made, const_cast<char*>(file.data()) + at,
+                                       static_cast<unsigned>(end - at), 0, 0) != BZ_OK)
+            return false;
+        all.append(text, 0, made);
+        at = end;
+    }
+    text = all;
+    return true;
+}
+
 struct outcome {
     std::string text;
     std::int64_t end = 1;
@@ -64,9 +118,7 @@ std::int64_t read_stream(void* context, char* buffer, std::size_t capacity) {
     return tq5::read_gzip_stream(*static_cast<tq5::gzip_stream*>(context), buffer, capacity);
 }
 
-outcome one_by_one(std::string_view file, bool fails, std::size_t per_read, std::size_t request,
-                   const tq5::inflater_kind& kind) {
-    memory_file source{file, per_read, fails};
+outcome one_by_one(memory_file source, std::size_t request, const tq5::inflater_kind& kind) {
     const auto stream = tq5::open_gzip_stream({read_memory, &source}, {}, kind);
     return drain({read_stream, stream.get()}, request);
 }
@@ -77,16 +129,15 @@ bool go_back(void* context) {
     return true;
 }
 
-// The program's reader of a file in `format`, its first bytes taken before it
-// starts (gzip: two, fewer than the program takes, so the header is read across both).
-outcome threaded(tq5::compressed_format format, std::string_view file, bool fails,
-                 std::size_t per_read, std::size_t request, tq5::compressed_options options) {
-    memory_file source{file, per_read, fails};
-    const std::size_t head = format == tq5::compressed_format::gzip ? 2 : tq5::format_head_size;
-    const std::string_view taken = file.substr(0, std::min(file.size(), head));
+// The program's reader, its first bytes taken before it starts (gzip: two,
+// fewer than the program takes, so that the header is read across both).
+outcome threaded(format f, memory_file source, std::size_t request,
+                 tq5::compressed_options options) {
+    const std::size_t head = f == format::gzip ? 2 : tq5::format_head_size;
+    const std::string_view taken = source.data.substr(0, std::min(source.data.size(), head));
     source.data.remove_prefix(taken.size());
     options.rewind_context = &source;
-    const auto reader = tq5::open_compressed_reader(format, {read_memory, &source}, taken, options);
+    const auto reader = tq5::open_compressed_reader(f, {read_memory, &source}, taken, options);
     return drain(tq5::compressed_text(*reader), request);
 }
 
@@ -105,51 +156,62 @@ tq5::inflate_call checking_zlib(tq5::inflater_state* state, const unsigned char*
     return call;
 }
 
-void same(const outcome& got, const outcome& reference, const tq5::inflater_kind& kind,
-          const char* reading) {
-    if (got.end == reference.end && got.text == reference.text) return;
-    // Codes that zlib refuses: ISA-L's text goes on from zlib's, and fails too.
-    if (refused_codes && &kind == &tq5::isal_inflater && got.end == -1 &&
-        got.text.starts_with(reference.text))
-        return;
-    std::fprintf(stderr, "fuzz_gzip: %s, %s: end %lld, %zu bytes of text; reference %lld, %zu\n",
-                 kind.name, reading, static_cast<long long>(got.end), got.text.size(),
-                 static_cast<long long>(reference.end), reference.text.size());
-    std::abort();
-}
-
 } // namespace
-
-#include "formats_check.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;
     const unsigned mode = bytes[0], second = bytes[1];
-    const std::string_view rest(reinterpret_cast<const char*>(bytes) + 1, size - 1);
+    const std::string_view text(reinterpret_cast<const char*>(bytes) + 1, size - 1);
     const std::size_t per_read = 1 + mode % 64, request = 1 + mode / 4;
+    const std::size_t cut = text.size() * second / 256;
     tq5::compressed_options options;
     options.threads = 1 + mode % 3;
     if ((mode / 2 + second) % 8 < 5) options.thread_limit = (mode / 2 + second) % 8;
     options.gzip.job_text = 16 + (mode * 37 + second * 11) % 2000;
     options.gzip.job_packed = 32 + (mode * 53 + second * 3) % 2000;
     options.rewind = second % 2 == 0 ? go_back : nullptr;
-    if (mode % 2 == 0) check_formats(rest, mode, second, per_read, request, options);
-    std::string file(rest);
+    // zstd, xz and bzip2: the text in two frames or streams, then by the first
+    // byte intact, cut short, a byte flipped or a byte of garbage after them.
+    // The program's reader must give the verdict of the library's one-shot
+    // decoding and, where that decodes, its text (so intact data comes back
+    // whole); a file cut short fails with the start of the text.
+    const unsigned damage = (mode / 2) % 4;
+    for (const format f : {format::zstd, format::xz, format::bzip2}) {
+        if (mode % 2 != 0) break;
+        std::string file = compressed(f, text.substr(0, cut));
+        const std::size_t first = file.size();
+        file += compressed(f, text.substr(cut));
+        const std::size_t both = file.size();
+        if (damage == 1) file.resize(both * (second % 8) / 8);
+        if (damage == 2) file[(mode * 131 + second * 7) % both] ^= 0x20;
+        if (damage == 3) file += static_cast<char>(second);
+        std::string reference;
+        const bool sound = one_shot(f, file, first, both, text.size() * 2 + 4096, reference);
+        const bool told = tq5::format_of(file.substr(0, tq5::format_head_size)) == f;
+        check(told || damage != 0, "an intact file not told by its first bytes");
+        if (!told) continue;
+        const outcome got = threaded(f, {file, per_read}, request, options);
+        if (damage == 1 && file.size() != first)
+            check(got.end == -1 && text.starts_with(got.text), "formats: cut short");
+        check(got.end == (sound ? 0 : -1), "formats: another verdict than the library's");
+        check(!sound || got.text == reference, "formats: another text than the library's");
+    }
+    // gzip: odd modes the input as it is; even, two members cut where the
+    // second byte says with zero padding by its low bit (mode bit 1 clear), or
+    // BGZF members of 1 + 2 * second bytes of text, an end-of-file member in
+    // the middle (as in files joined with cat), then by the second byte's low
+    // bits intact, a byte flipped, or the size in a header (only a hint)
+    // covering the next member too or one too small.
+    std::string file(text);
     bool flipped = false;
     if (mode % 4 == 0) {
-        // Two members cut where the second byte says, zero padding by its low bit.
-        const std::size_t cut = rest.size() * second / 256;
-        file = gzip_member(rest.substr(0, cut), false) + gzip_member(rest.substr(cut), false);
+        file = gzip_member(text.substr(0, cut), false) + gzip_member(text.substr(cut), false);
         if (second % 2 == 1) file += std::string(100, '\0');
     } else if (mode % 4 == 2) {
-        // BGZF members of 1 + 2 * second bytes of text, an end-of-file member in
-        // the middle (as in files joined with cat); by the second byte's low
-        // bits, intact, a byte flipped, or the size in a header (only a hint)
-        // covering the next member too or one too small.
         const std::size_t piece = 1 + 2 * std::size_t{second};
         std::vector<std::string> members;
-        for (std::size_t at = 0; at < rest.size(); at += piece) {
-            members.push_back(gzip_member(rest.substr(at, piece), true));
+        for (std::size_t at = 0; at < text.size(); at += piece) {
+            members.push_back(gzip_member(text.substr(at, piece), true));
             if (at == piece * (second % 8)) members.push_back(gzip_member({}, true));
         }
         members.push_back(gzip_member({}, true));
@@ -164,29 +226,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         flipped = second % 4 == 1;
         if (flipped) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
     }
-    // A read error three quarters into the file, by bit 5 of the second byte.
+    // A read error three quarters in, by bit 5 of the second byte.
     const bool fails = mode % 2 == 0 && (second & 32) != 0;
     if (fails) file.resize(file.size() * 3 / 4);
+    // The reference is zlib member after member in small steps; each inflater
+    // member after member and all at once, and the threaded reader, must give
+    // its text and end exactly (0, or -1 for bad data, staying so).
     static const tq5::inflater_kind noting_zlib = [] {
         tq5::inflater_kind kind = tq5::zlib_inflater;
         kind.inflate = checking_zlib;
         return kind;
     }();
     refused_codes = false;
-    const outcome reference = one_by_one(file, fails, 1, 7, noting_zlib);
+    const outcome reference = one_by_one({file, 1, fails}, 7, noting_zlib);
     if (mode % 2 == 0 && !flipped && !fails)
-        check(reference.end == 0 && reference.text == rest, "not the text compressed");
+        check(reference.end == 0 && reference.text == text, "not the text compressed");
     if (fails)
-        check(reference.end == -1 && (flipped || rest.starts_with(reference.text)),
+        check(reference.end == -1 && (flipped || text.starts_with(reference.text)),
               "a read error: not the start of the text, then a failure");
     for (const tq5::inflater_kind* kind : {&tq5::zlib_inflater, &tq5::isal_inflater}) {
-        same(one_by_one(file, fails, per_read, request, *kind), reference, *kind,
-             "member after member");
-        same(one_by_one(file, fails, SIZE_MAX, file.size() + 1, *kind), reference, *kind,
-             "all at once");
+        const auto same = [&](const outcome& got, const char* reading) {
+            // Codes that zlib refuses: ISA-L's text goes on from zlib's, and fails too.
+            const bool codes = refused_codes && kind == &tq5::isal_inflater && got.end == -1 &&
+                               got.text.starts_with(reference.text);
+            if ((got.end == reference.end && got.text == reference.text) || codes) return;
+            std::fprintf(stderr, "fuzz_gzip: %s, %s: end %lld, %zu bytes; zlib's %lld, %zu\n",
+                         kind->name, reading, static_cast<long long>(got.end), got.text.size(),
+                         static_cast<long long>(reference.end), reference.text.size());
+            std::abort();
+        };
+        same(one_by_one({file, per_read, fails}, request, *kind), "member after member");
+        same(one_by_one({file, SIZE_MAX, fails}, file.size() + 1, *kind), "all at once");
         options.gzip.inflater = kind;
-        same(threaded(tq5::compressed_format::gzip, file, fails, per_read, request, options),
-             reference, *kind, "threaded");
+        same(threaded(format::gzip, {file, per_read, fails}, request, options), "threaded");
     }
     return 0;
 }

@@ -1,10 +1,10 @@
-// The line reader and the scanner on arbitrary bytes.  On every input: the
-// reader gives the lines of a plain byte-by-byte reading of the text rule,
-// read_until included, also in blocks of 402 to 702 bytes with reads of 1 to
-// 64 bytes (the first byte chooses); the scan ends, gives the same in small
-// blocks, and writes whole records with one progress item each.  fuzz/run
-// builds it with libFuzzer; built with TQ5_REPLAY it checks every file of the
-// folders it is given at many block sizes (ctest: fuzz/corpus/, tests/cases/).
+// The line reader and the scanner on arbitrary bytes: the reader gives the
+// lines of a plain byte-by-byte reading of the text rule, read_until included,
+// also in blocks of 402 to 702 bytes with reads of 1 to 64 bytes (the first
+// byte chooses); the scan ends, gives the same in small blocks, and writes
+// whole records with one progress item each.  Built with TQ5_REPLAY it checks
+// every file of the folders given at many block sizes (ctest: fuzz/corpus/,
+// tests/cases/).
 #include "extract/scanner.hpp"
 
 #include "common.hpp"
@@ -43,7 +43,7 @@ void check_reading(std::string_view data, std::string_view plan, std::size_t blo
                    std::size_t most) {
     static constexpr std::string_view texts[][2] = {
         {"FEATURES", ""}, {"ORIGIN", "  CDS  "}, {"  CDS  ", ""}, {"\r", ""}, {"x", "FEATURES"}};
-    memory_file source{data, most == 0 ? SIZE_MAX : most};
+    memory_file source{data, most};
     tq5::line_reader reader;
     tq5::start_reading(reader, {read_memory, &source}, {}, block);
     plain_reader plain{data.substr(0, data.find('\x1a'))};
@@ -75,7 +75,7 @@ struct scan_result {
 
 scan_result scan(std::string_view data, std::size_t block, std::size_t most) {
     scan_result r;
-    memory_file source{data, most == 0 ? SIZE_MAX : most};
+    memory_file source{data, most};
     tq5::line_reader reader;
     tq5::start_reading(reader, {read_memory, &source}, {}, block);
     tq5::out_sink record, console;
@@ -135,9 +135,9 @@ void check_blocks(std::string_view data, const scan_result& whole, std::size_t b
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string_view data(reinterpret_cast<const char*>(bytes), size);
     const unsigned selector = size > 0 ? bytes[0] : 0;
-    const scan_result whole = scan(data, tq5::default_block_size, 0);
+    const scan_result whole = scan(data, tq5::default_block_size, SIZE_MAX);
     check_records(whole);
-    check_blocks(data, whole, data.size() + 402, 0);
+    check_blocks(data, whole, data.size() + 402, SIZE_MAX);
     check_blocks(data, whole, 402 + selector / 64 * 100, 1 + selector % 64);
     return 0;
 }
@@ -145,11 +145,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 #ifdef TQ5_REPLAY
 int main(int argc, char** argv) {
     return replay_files(argc, argv, [](const std::string& data) {
-        const scan_result whole = scan(data, tq5::default_block_size, 0);
+        const scan_result whole = scan(data, tq5::default_block_size, SIZE_MAX);
         check_records(whole);
         // Every block size from the least on for small inputs, fewer for large ones.
         for (std::size_t block = 402; block < 702; block += 1 + data.size() / 1024)
-            check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : 0);
+            check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : SIZE_MAX);
     });
 }
 #endif
