@@ -1,9 +1,7 @@
-// libFuzzer target: the compressed readers.  The first byte picks the sizes
-// (compressed reads of 1 to 64 bytes, text requests, jobs, threads; with the
-// second, threads refused after 0 to 4 starts) and the mode: odd, the rest is
-// a compressed file as it comes; even, the rest is text compressed here.  Built
-// with TQ5_REPLAY it checks every file of the folders given, in every mode
-// (ctest: the seeds, the cases' inputs).
+// The compressed readers.  The first byte picks the sizes (reads of 1 to 64
+// bytes, text requests, jobs, threads; with the second, threads refused after
+// 0 to 4 starts) and the mode: odd, the rest is a compressed file; even, text
+// compressed here.  Built with TQ5_REPLAY: every file of the folders given.
 #include "compressed/compressed_reader.hpp"
 #include "compressed/gzip_stream.hpp"
 
@@ -14,6 +12,8 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <numeric>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -61,16 +61,14 @@ std::string compressed(format f, std::string_view text) {
     return out;
 }
 
-// The library's one-shot decoding of `file` into `text`: false where it finds
-// the file bad.  bzip2 stream by stream: to `first`, to `both`, the rest.
-bool one_shot(format f, std::string_view file, std::size_t first, std::size_t both,
-              std::size_t room, std::string& text) {
-    text.assign(room, '\0');
+// The library's one-shot decoding of `file`, none where it finds the file
+// bad.  bzip2 stream by stream: to `first`, to `both`, the rest.
+std::optional<std::string> one_shot(format f, std::string_view file, std::size_t first,
+                                    std::size_t both, std::size_t room) {
+    std::string text(room, '\0');
     if (f == format::zstd) {
         const std::size_t size = ZSTD_decompress(text.data(), room, file.data(), file.size());
-        if (ZSTD_isError(size)) return false;
-        text.resize(size);
-        return true;
+        return ZSTD_isError(size) ? std::nullopt : std::optional(text.substr(0, size));
     }
     if (f == format::xz) {
         std::uint64_t memory = UINT64_MAX;
@@ -78,8 +76,7 @@ bool one_shot(format f, std::string_view file, std::size_t first, std::size_t bo
         const lzma_ret ret = lzma_stream_buffer_decode(
             &memory, LZMA_CONCATENATED, nullptr, reinterpret_cast<const std::uint8_t*>(file.data()),
             &in, file.size(), reinterpret_cast<std::uint8_t*>(text.data()), &out, room);
-        text.resize(out);
-        return ret == LZMA_OK;
+        return ret == LZMA_OK ? std::optional(text.substr(0, out)) : std::nullopt;
     }
     std::string all;
     std::size_t at = 0;
@@ -89,12 +86,11 @@ bool one_shot(format f, std::string_view file, std::size_t first, std::size_t bo
         if (end == at) continue;
         if (BZ2_bzBuffToBuffDecompress(text.data(), &made, const_cast<char*>(file.data()) + at,
                                        static_cast<unsigned>(end - at), 0, 0) != BZ_OK)
-            return false;
+            return {};
         all.append(text, 0, made);
         at = end;
     }
-    text = all;
-    return true;
+    return all;
 }
 
 struct outcome {
@@ -123,14 +119,7 @@ outcome one_by_one(memory_file source, std::size_t request, const tq5::inflater_
     return drain({read_stream, stream.get()}, request);
 }
 
-bool go_back(void* context) {
-    auto& file = *static_cast<memory_file*>(context);
-    file.data = file.all;
-    return true;
-}
-
-// The program's reader, its first bytes taken before it starts (gzip: two,
-// fewer than the program takes, so that the header is read across both).
+// The program's reader, its first bytes taken before (gzip: two, less than a header).
 outcome threaded(format f, memory_file source, std::size_t request,
                  tq5::compressed_options options) {
     const std::size_t head = f == format::gzip ? 2 : tq5::format_head_size;
@@ -169,12 +158,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if ((mode / 2 + second) % 8 < 5) options.thread_limit = (mode / 2 + second) % 8;
     options.gzip.job_text = 16 + (mode * 37 + second * 11) % 2000;
     options.gzip.job_packed = 32 + (mode * 53 + second * 3) % 2000;
-    options.rewind = second % 2 == 0 ? go_back : nullptr;
-    // zstd, xz and bzip2: the text in two frames or streams, then by the first
-    // byte intact, cut short, a byte flipped or a byte of garbage after them.
-    // The program's reader must give the verdict of the library's one-shot
-    // decoding and, where that decodes, its text (so intact data comes back
-    // whole); a file cut short fails with the start of the text.
+    if (second % 2 == 0)
+        options.rewind = [](void* file) {
+            static_cast<memory_file*>(file)->data = static_cast<memory_file*>(file)->all;
+            return true;
+        };
+    // zstd, xz, bzip2: the text in two frames or streams, then intact, cut
+    // short, a byte flipped or a byte of garbage after them.  The reader must
+    // give the library's verdict and, where that decodes, its text; cut short,
+    // it fails with the start of the text.
     const unsigned damage = (mode / 2) % 4;
     for (const format f : {format::zstd, format::xz, format::bzip2}) {
         if (mode % 2 != 0) break;
@@ -185,23 +177,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (damage == 1) file.resize(both * (second % 8) / 8);
         if (damage == 2) file[(mode * 131 + second * 7) % both] ^= 0x20;
         if (damage == 3) file += static_cast<char>(second);
-        std::string reference;
-        const bool sound = one_shot(f, file, first, both, text.size() * 2 + 4096, reference);
+        const auto reference = one_shot(f, file, first, both, text.size() * 2 + 4096);
         const bool told = tq5::format_of(file.substr(0, tq5::format_head_size)) == f;
         check(told || damage != 0, "an intact file not told by its first bytes");
         if (!told) continue;
         const outcome got = threaded(f, {file, per_read}, request, options);
         if (damage == 1 && file.size() != first)
             check(got.end == -1 && text.starts_with(got.text), "formats: cut short");
-        check(got.end == (sound ? 0 : -1), "formats: another verdict than the library's");
-        check(!sound || got.text == reference, "formats: another text than the library's");
+        check(got.end == (reference ? 0 : -1), "formats: another verdict than the library's");
+        check(!reference || got.text == *reference, "formats: another text than the library's");
     }
-    // gzip: odd modes the input as it is; even, two members cut where the
-    // second byte says with zero padding by its low bit (mode bit 1 clear), or
-    // BGZF members of 1 + 2 * second bytes of text, an end-of-file member in
-    // the middle (as in files joined with cat), then by the second byte's low
-    // bits intact, a byte flipped, or the size in a header (only a hint)
-    // covering the next member too or one too small.
+    // gzip, by bit 1 of the mode: two members, zero padding by the second
+    // byte's low bit; or BGZF members, an end-of-file one in the middle (as in
+    // files joined with cat), intact, a byte flipped or the size in a header
+    // (only a hint) covering the next member too or one too small.
     std::string file(text);
     bool flipped = false;
     if (mode % 4 == 0) {
@@ -220,40 +209,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (second % 4 == 2)
             member.replace(16, 2, le16(member.size() + members[hinted + 1].size() - 1));
         if (second % 4 == 3) member.replace(16, 2, le16(member.size() - 2));
-        file.clear();
-        for (const std::string& each : members)
-            file += each;
+        file = std::accumulate(members.begin(), members.end(), std::string());
         flipped = second % 4 == 1;
         if (flipped) file[(mode * 131 + second * 7) % file.size()] ^= 0x20;
     }
     // A read error three quarters in, by bit 5 of the second byte.
     const bool fails = mode % 2 == 0 && (second & 32) != 0;
     if (fails) file.resize(file.size() * 3 / 4);
-    // The reference is zlib member after member in small steps; each inflater
-    // member after member and all at once, and the threaded reader, must give
-    // its text and end exactly (0, or -1 for bad data, staying so).
-    static const tq5::inflater_kind noting_zlib = [] {
-        tq5::inflater_kind kind = tq5::zlib_inflater;
-        kind.inflate = checking_zlib;
-        return kind;
-    }();
+    // Each inflater member after member and all at once, and the threaded
+    // reader, give the text and end (0, or -1 for bad data) of zlib in small steps.
+    tq5::inflater_kind noting_zlib = tq5::zlib_inflater;
+    noting_zlib.inflate = checking_zlib;
     refused_codes = false;
     const outcome reference = one_by_one({file, 1, fails}, 7, noting_zlib);
     if (mode % 2 == 0 && !flipped && !fails)
         check(reference.end == 0 && reference.text == text, "not the text compressed");
-    if (fails)
-        check(reference.end == -1 && (flipped || text.starts_with(reference.text)),
-              "a read error: not the start of the text, then a failure");
+    check(!fails || (reference.end == -1 && (flipped || text.starts_with(reference.text))),
+          "a read error: not the start of the text, then a failure");
     for (const tq5::inflater_kind* kind : {&tq5::zlib_inflater, &tq5::isal_inflater}) {
         const auto same = [&](const outcome& got, const char* reading) {
             // Codes that zlib refuses: ISA-L's text goes on from zlib's, and fails too.
             const bool codes = refused_codes && kind == &tq5::isal_inflater && got.end == -1 &&
                                got.text.starts_with(reference.text);
-            if ((got.end == reference.end && got.text == reference.text) || codes) return;
-            std::fprintf(stderr, "fuzz_gzip: %s, %s: end %lld, %zu bytes; zlib's %lld, %zu\n",
-                         kind->name, reading, static_cast<long long>(got.end), got.text.size(),
-                         static_cast<long long>(reference.end), reference.text.size());
-            std::abort();
+            check((got.end == reference.end && got.text == reference.text) || codes,
+                  (kind->name + ", "s + reading + ": not zlib's text and end").c_str());
         };
         same(one_by_one({file, per_read, fails}, request, *kind), "member after member");
         same(one_by_one({file, SIZE_MAX, fails}, file.size() + 1, *kind), "all at once");
@@ -264,9 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 }
 
 #ifdef TQ5_REPLAY
-// Every file as it is (a seed or a fuzzer's find), then its start in every
-// mode: as a compressed file, as the text of two members, and as the text of
-// BGZF members, whole or damaged.
+// Every file as it is, then its start in every mode.
 int main(int argc, char** argv) {
     return replay_files(argc, argv, [](const std::string& bytes) {
         for (const std::string_view mode :
