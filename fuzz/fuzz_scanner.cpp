@@ -81,7 +81,7 @@ void check_records(const scan_result& r) {
     while (!rest.empty()) {
         line("#CDS=");
         line("#gene=");
-        if (rest.substr(0, 6) == "#gene=") line("#gene=unknown");
+        if (rest.starts_with("#gene=")) line("#gene=unknown");
         check(line("#file=in.gb").empty(), "a record is not whole");
         const std::int64_t number = std::atoll(std::string(line("#contig=")).c_str());
         check(number >= contig, "a record number falls");
