@@ -42,8 +42,9 @@ void check_reading(std::string_view data, std::string_view plan, std::size_t blo
     };
     tq5::text_line line;
     std::string text;
-    for (std::size_t call = 0; !at_end; ++call) {
-        const char c = plan[call % plan.size()];
+    std::size_t call = 0;
+    do {
+        const char c = plan[call++ % plan.size()];
         bool got = false, wanted = false;
         if (c == '-') {
             got = tq5::read_line(reader, line);
@@ -58,7 +59,7 @@ void check_reading(std::string_view data, std::string_view plan, std::size_t blo
         }
         check(got == wanted && line.view() == text && reader.at_end == at_end,
               "the reader differs from the plain reading");
-    }
+    } while (!at_end);
 }
 
 struct scan_result {
