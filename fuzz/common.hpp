@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -19,7 +19,8 @@ namespace {
 struct memory_file {
     std::string_view data;
     std::size_t most_per_read = SIZE_MAX;
-    bool fails = false; // a read error where the data ends
+    bool fails = false;          // a read error where the data ends
+    std::string_view all = data; // what going back to the start gives
 };
 
 std::int64_t read_memory(void* context, char* buffer, std::size_t capacity) {
@@ -42,9 +43,8 @@ template <typename Check> int replay_files(int argc, char** argv, Check check) {
     for (int i = 1; i < argc; ++i) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
             if (!entry.is_regular_file()) continue;
-            std::ostringstream bytes;
-            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
-            check(bytes.str());
+            std::ifstream file(entry.path(), std::ios::binary);
+            check(std::string(std::istreambuf_iterator<char>(file), {}));
             ++files;
         }
     }

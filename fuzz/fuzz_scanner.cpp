@@ -1,10 +1,8 @@
-// The line reader and the scanner on arbitrary bytes.  On every input: the
-// reader gives the lines of a plain byte-by-byte reading of the text rule,
-// read_until included, also in blocks of 402 to 702 bytes with reads of 1 to
-// 64 bytes (the first byte chooses); the scan ends, gives the same in small
-// blocks, and writes whole records with one progress item each.  fuzz/run
-// builds it with libFuzzer; built with TQ5_REPLAY it checks every file of the
-// folders it is given at many block sizes (ctest: fuzz/corpus/, tests/cases/).
+// The line reader and the scanner on arbitrary bytes: the reader's lines and
+// read_until are those of a plain reading of the text rule, also in blocks of
+// 402 to 702 bytes and reads of 1 to 64 (the first byte chooses); the scan ends,
+// gives the same in small blocks, and writes whole records, one progress item
+// each.  Built with TQ5_REPLAY: every file of the folders given, many blocks.
 #include "extract/scanner.hpp"
 
 #include "common.hpp"
@@ -16,80 +14,58 @@ bool append(void* context, const char* data, std::size_t size) {
     return true;
 }
 
-// The text rule, one byte at a time: the next piece's text, up to a NUL,
-// and whether the input is at its end after the read.
-struct plain_reader {
-    std::string_view data; // up to the first byte 26
-    std::size_t at = 0;
-    bool at_end = false;
-
-    bool read(std::string& text) {
-        text.clear();
-        while (!at_end && text.size() < tq5::line_piece_limit) {
-            at_end = at == data.size();
-            if (at_end) break;
-            const char c = data[at++];
-            if (c == '\n') break;
-            if (c != '\r' || at == data.size() || data[at] != '\n') text += c;
-        }
-        text.resize(std::min(text.size(), text.find('\0')));
-        return at_end;
-    }
-};
-
 // Reads `data` with the reader and with the plain reading, each call of
 // `plan` in turn: '-' reads a line, a digit searches for texts[digit].
 void check_reading(std::string_view data, std::string_view plan, std::size_t block,
                    std::size_t most) {
     static constexpr std::string_view texts[][2] = {
         {"FEATURES", ""}, {"ORIGIN", "  CDS  "}, {"  CDS  ", ""}, {"\r", ""}, {"x", "FEATURES"}};
-    memory_file source{data, most == 0 ? SIZE_MAX : most};
+    memory_file source{data, most};
     tq5::line_reader reader;
     tq5::start_reading(reader, {read_memory, &source}, {}, block);
-    plain_reader plain{data.substr(0, data.find('\x1a'))};
+    // The text rule, one byte at a time: the next piece's text, up to a NUL,
+    // and whether the input (up to the first byte 26) is at its end after it.
+    const std::string_view rule = data.substr(0, data.find('\x1a'));
+    std::size_t at = 0;
+    bool at_end = false;
+    const auto plain = [&](std::string& text) {
+        text.clear();
+        while (!at_end && text.size() < tq5::line_piece_limit) {
+            at_end = at == rule.size();
+            if (at_end) break;
+            const char c = rule[at++];
+            if (c == '\n') break;
+            if (c != '\r' || at == rule.size() || rule[at] != '\n') text += c;
+        }
+        text.resize(std::min(text.size(), text.find('\0')));
+        return at_end;
+    };
     tq5::text_line line;
     std::string text;
-    for (std::size_t call = 0; !plain.at_end; ++call) {
-        const char c = plan[call % plan.size()];
+    std::size_t call = 0;
+    do {
+        const char c = plan[call++ % plan.size()];
         bool got = false, wanted = false;
         if (c == '-') {
             got = tq5::read_line(reader, line);
-            wanted = plain.read(text);
+            wanted = plain(text);
         } else {
             const auto& [first, second] = texts[c - '0'];
             got = tq5::read_until(reader, line, first, second);
             do {
-                wanted = !plain.read(text);
+                wanted = !plain(text);
             } while (wanted && text.find(first) == text.npos &&
                      (second.empty() || text.find(second) == text.npos));
         }
-        check(got == wanted && line.view() == text && reader.at_end == plain.at_end,
+        check(got == wanted && line.view() == text && reader.at_end == at_end,
               "the reader differs from the plain reading");
-    }
+    } while (!at_end);
 }
 
 struct scan_result {
     std::string record, console;
     tq5::scan_state state;
 };
-
-scan_result scan(std::string_view data, std::size_t block, std::size_t most) {
-    scan_result r;
-    memory_file source{data, most == 0 ? SIZE_MAX : most};
-    tq5::line_reader reader;
-    tq5::start_reading(reader, {read_memory, &source}, {}, block);
-    tq5::out_sink record, console;
-    tq5::start_sink(record, {append, &r.record}, 256);
-    tq5::start_sink(console, {append, &r.console}, 256);
-    tq5::scan_io io{reader, record, console, "in.gb"};
-    for (std::size_t calls = 0; r.state.running != 0; ++calls) {
-        check(calls <= data.size() + 2, "the scan does not end");
-        tq5::scan_next_cds(r.state, io);
-    }
-    tq5::flush(record);
-    tq5::flush(console);
-    return r;
-}
 
 // Whole records: "#CDS=", one or two "#gene=" lines, "#file=in.gb",
 // "#contig=" with a number that never falls, 20 asterisks.
@@ -106,7 +82,7 @@ void check_records(const scan_result& r) {
     while (!rest.empty()) {
         line("#CDS=");
         line("#gene=");
-        if (rest.substr(0, 6) == "#gene=") line("#gene=unknown");
+        if (rest.starts_with("#gene=")) line("#gene=unknown");
         check(line("#file=in.gb").empty(), "a record is not whole");
         const std::int64_t number = std::atoll(std::string(line("#contig=")).c_str());
         check(number >= contig, "a record number falls");
@@ -117,6 +93,25 @@ void check_records(const scan_result& r) {
         progress.remove_prefix(item.size());
     }
     check(progress.empty() && r.state.cds_count == count, "progress without a record");
+}
+
+scan_result scan(std::string_view data, std::size_t block, std::size_t most) {
+    scan_result r;
+    memory_file source{data, most};
+    tq5::line_reader reader;
+    tq5::start_reading(reader, {read_memory, &source}, {}, block);
+    tq5::out_sink record, console;
+    tq5::start_sink(record, {append, &r.record}, 256);
+    tq5::start_sink(console, {append, &r.console}, 256);
+    tq5::scan_io io{reader, record, console, "in.gb"};
+    for (std::size_t calls = 0; r.state.running != 0; ++calls) {
+        check(calls <= data.size() + 2, "the scan does not end");
+        tq5::scan_next_cds(r.state, io);
+    }
+    tq5::flush(record);
+    tq5::flush(console);
+    check_records(r);
+    return r;
 }
 
 void check_blocks(std::string_view data, const scan_result& whole, std::size_t block,
@@ -135,9 +130,8 @@ void check_blocks(std::string_view data, const scan_result& whole, std::size_t b
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string_view data(reinterpret_cast<const char*>(bytes), size);
     const unsigned selector = size > 0 ? bytes[0] : 0;
-    const scan_result whole = scan(data, tq5::default_block_size, 0);
-    check_records(whole);
-    check_blocks(data, whole, data.size() + 402, 0);
+    const scan_result whole = scan(data, tq5::default_block_size, SIZE_MAX);
+    check_blocks(data, whole, data.size() + 402, SIZE_MAX);
     check_blocks(data, whole, 402 + selector / 64 * 100, 1 + selector % 64);
     return 0;
 }
@@ -145,11 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 #ifdef TQ5_REPLAY
 int main(int argc, char** argv) {
     return replay_files(argc, argv, [](const std::string& data) {
-        const scan_result whole = scan(data, tq5::default_block_size, 0);
-        check_records(whole);
+        const scan_result whole = scan(data, tq5::default_block_size, SIZE_MAX);
         // Every block size from the least on for small inputs, fewer for large ones.
         for (std::size_t block = 402; block < 702; block += 1 + data.size() / 1024)
-            check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : 0);
+            check_blocks(data, whole, block, block % 3 == 0 ? 1 + block % 64 : SIZE_MAX);
     });
 }
 #endif
