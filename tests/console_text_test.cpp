@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -128,9 +129,9 @@ int main(int argc, char** argv) {
     int failures = 0, row = 0;
     for (std::string line; std::getline(table, line); ++row) {
         std::vector<std::string> fields;
-        for (std::size_t at = 0, tab = 0; tab < line.size(); at = tab + 1)
-            fields.push_back(
-                line.substr(at, (tab = std::min(line.find('\t', at), line.size())) - at));
+        std::istringstream cells(line + "\t");
+        for (std::string field; std::getline(cells, field, '\t');)
+            fields.push_back(field);
         if (fields.size() != 3 || fields[0][0] == '#') continue;
         const std::string& kind = fields[0];
         const std::string wanted = unescape<std::string>(fields[2]);
